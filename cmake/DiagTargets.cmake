@@ -1,0 +1,29 @@
+# Helpers shared by every CMakeLists of the project.
+
+# Strict warnings on our own code (never on third-party headers).
+function(diag_strict target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()
+
+# Label for tests that exercise threads: they also run under ThreadSanitizer.
+set(DIAG_CONCURRENCY_LABEL concurrency)
+
+# diag_add_test(NAME <exe> SOURCES <files...> LIBS <targets...> [CONCURRENCY])
+# One GoogleTest executable; its cases are registered with CTest one by one.
+function(diag_add_test)
+    cmake_parse_arguments(T "CONCURRENCY" "NAME" "SOURCES;LIBS" ${ARGN})
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gmock GTest::gmock_main Threads::Threads)
+    target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+    diag_strict(${T_NAME})
+    set(labels ${T_NAME})
+    if(T_CONCURRENCY)
+        list(APPEND labels ${DIAG_CONCURRENCY_LABEL})
+        add_dependencies(concurrency_tests ${T_NAME})
+    endif()
+    include(GoogleTest)
+    gtest_discover_tests(${T_NAME}
+        DISCOVERY_MODE PRE_TEST
+        DISCOVERY_TIMEOUT 60
+        PROPERTIES LABELS "${labels}" TIMEOUT 300)
+endfunction()
