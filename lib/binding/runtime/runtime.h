@@ -127,7 +127,7 @@ public:
     Rport(const Rport&) = delete;
     Rport& operator=(const Rport&) = delete;
 
-    log::Generic_logger& logger() const noexcept { return *logger_; }
+    kem::com::log::Generic_logger& logger() const noexcept { return *logger_; }
     // 2 while the remote instance is available.
     std::uint8_t connection_state() const noexcept {
         return connection_->state.load(std::memory_order_acquire);
@@ -138,7 +138,7 @@ public:
 
 private:
     zun::com::runtime::Service_handle handle_;
-    log::Generic_logger* logger_;
+    kem::com::log::Generic_logger* logger_;
     std::shared_ptr<Connection> connection_;
 };
 
