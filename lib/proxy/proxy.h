@@ -1,0 +1,88 @@
+#pragma once
+// The ara::com proxy of a service interface S: owns the binding's Proxy_impl of one
+// found instance and offers S's static discovery operations. Generated proxy classes
+// derive from it and add one Method member per method, built on port():
+//
+//   class XProxy : public Proxy<X> {
+//   public:
+//       explicit XProxy(Handle_type& handle) : Proxy(handle), Cancel(port()), Read(port()) {}
+//       Method<X::Cancel, X::Cancel::Signature> Cancel;
+//       Method<X::Read, X::Read::Signature> Read;
+//   };
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Before any log header: runtime.h names kem::com::log::Generic_logger as log::Generic_logger
+// from inside kem::com::cpp_binding, which must not yet have a nested namespace log.
+#include "binding/runtime/runtime.h"
+
+#include "binding/find_service_handle.h"
+#include "binding/incident_level.h"
+#include "binding/proxy_impl.h"
+#include "binding/runtime/identity.h"
+#include "log/generic_logger.h"
+#include "log/incidents.h"
+#include "log/raise_incident.h"
+
+namespace ara::com::internal::proxy {
+
+template <class S>
+class Proxy {
+  public:
+    using Handle_type = typename ::kem::com::cpp_binding::proxy::Proxy_impl<S>::Handle_type;
+    using Find_service_handler = std::function<void(std::vector<Handle_type>)>;
+
+    // Connects to the instance behind `handle`; runtime failures propagate.
+    explicit Proxy(Handle_type& handle) : impl(std::make_unique<Impl>(handle)) {}
+    Proxy(const Proxy&) = delete;
+    Proxy& operator=(const Proxy&) = delete;
+    // Calls in flight are not cancelled; their responses do not need the proxy.
+    virtual ~Proxy() = default;
+
+    // Starts the continuous search for S under the instance specifier; `handler` runs
+    // once per report on the discovery's strand. Runtime failures propagate.
+    static ::kem::com::cpp_binding::Find_service_handle StartFindService(
+        Find_service_handler handler, std::string instance) {
+        ::zun::com::runtime::Instance_id instance_id(std::move(instance));
+        ::kem::com::log::Generic_logger& logger = ::ara::com::logger();
+        ::kem::com::cpp_binding::Find_service_handle handle =
+            Impl::start_find_service(std::move(handler), instance_id, logger);
+        using ::ara::com::log::incidents::Find_service_start;
+        if (::kem::com::cpp_binding::incident_enabled<Find_service_start>(logger)) {
+            ::kem::com::log::raise_incident(
+                logger,
+                Find_service_start{::zun::com::runtime::Service_id_literal(S::service_id),
+                                   std::move(instance_id)},
+                std::to_string(handle.id));
+        }
+        return handle;
+    }
+
+    // Stops the search; unless called from the discovery's own handler, returns only when
+    // no report is being handled or will be.
+    static void StopFindService(::kem::com::cpp_binding::Find_service_handle handle) {
+        ::kem::com::log::Generic_logger& logger = ::ara::com::logger();
+        using ::ara::com::log::incidents::Find_service_stop;
+        if (::kem::com::cpp_binding::incident_enabled<Find_service_stop>(logger)) {
+            ::kem::com::log::raise_incident(
+                logger, Find_service_stop{::zun::com::runtime::Service_id_literal(S::service_id)},
+                std::to_string(handle.id));
+        }
+        Impl::stop_find_service(std::move(handle));
+    }
+
+  protected:
+    // The port the Method members of the generated proxy call through.
+    ::kem::com::cpp_binding::proxy::Rport& port() noexcept { return impl->port(); }
+
+  private:
+    using Impl = ::kem::com::cpp_binding::proxy::Proxy_impl<S>;
+
+    std::unique_ptr<Impl> impl;
+};
+
+}  // namespace ara::com::internal::proxy
