@@ -1,0 +1,75 @@
+#pragma once
+// Application side of the runtime stand-in's in-process transport: what a simulated
+// application service uses to offer an instance of a service and to answer the calls
+// that reach it. Tests and the simulator use it; the plug-in never does.
+//
+//   auto offer = platform::runtime::offer_service("orlak::services::diag::d_0102::...", "diag",
+//       [](platform::runtime::Incoming_call call) { call.respond(0, {0x07}); });
+//
+// Threads: handlers run on the runtime's transport thread, one call at a time; a handler
+// that wants to answer later moves the call elsewhere and answers from any thread.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform::runtime {
+
+class Call_state;
+
+// One request as the application receives it. Movable; answering is thread-safe and
+// happens at most once. A call destroyed without an answer is never answered: the
+// caller's future stays pending until the caller gives up.
+class Incoming_call {
+public:
+    explicit Incoming_call(std::shared_ptr<Call_state> state);
+    Incoming_call(Incoming_call&&) noexcept;
+    Incoming_call& operator=(Incoming_call&&) noexcept;
+    ~Incoming_call();
+
+    const std::string& service() const noexcept;
+    const std::string& instance() const noexcept;
+    std::uint16_t method_id() const noexcept;
+    // The request payload exactly as serialized by the caller (MetaInfo first).
+    const std::vector<std::uint8_t>& payload() const noexcept;
+
+    // Delivers the response to the caller's response handler on a runtime thread.
+    // Returns false when the call was already answered.
+    bool respond(std::uint8_t return_code, std::vector<std::uint8_t> payload);
+
+private:
+    std::shared_ptr<Call_state> state_;
+};
+
+using Call_handler = std::function<void(Incoming_call)>;
+
+// An offered instance. While it exists, every search for its service and instance
+// reports it; destroying it (or withdraw()) stops the offer: the searches receive the
+// updated list and the connection of every port to this instance becomes unavailable.
+class Offer {
+public:
+    Offer() = default;
+    Offer(Offer&&) noexcept;
+    Offer& operator=(Offer&&) noexcept;
+    ~Offer();
+    void withdraw();
+    bool active() const noexcept;
+
+private:
+    friend Offer offer_service(std::string, std::string, Call_handler);
+    struct Record;
+    explicit Offer(std::shared_ptr<Record> record);
+    std::shared_ptr<Record> record_;
+};
+
+// Offers `service` under `instance`; every call that reaches it runs `handler`.
+Offer offer_service(std::string service, std::string instance, Call_handler handler);
+
+// Blocks until every discovery report produced so far has been delivered, the transport
+// has carried every queued request and response, and the runtime's thread pool has no
+// work left (discovery handlers included). Not to be called on a runtime thread.
+void settle();
+
+}  // namespace platform::runtime

@@ -1,0 +1,255 @@
+#include "runtime_core.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
+
+#include "exec/static_thread_pool.h"
+#include "method_call.h"
+#include "service_instance.h"
+
+namespace platform::runtime::detail {
+namespace {
+
+using zun::com::runtime::Method_call;
+using zun::com::runtime::Service_instance;
+
+// Return code of a request whose instance is no longer offered.
+constexpr std::uint8_t service_not_available = 0xFF;
+
+kem::com::cpp_binding::Serialized_payload make_payload(std::vector<std::uint8_t> bytes) {
+    kem::com::cpp_binding::Serialized_payload payload;
+    payload.buffer = std::make_shared<std::vector<std::uint8_t>>(std::move(bytes));
+    payload.first = payload.buffer->data();
+    payload.last = payload.buffer->data() + payload.buffer->size();
+    return payload;
+}
+
+// The front-end logger and the pool come into being before the runtime does, so that they
+// outlive its threads at exit: those threads run handlers that log and post.
+kem::com::static_thread_pool* pool_created_first() {
+    ara::com::logger();
+    return kem::com::runtime::Component_singleton::get_thread_pool_factory()->get_thread_pool(0);
+}
+
+// Owns the process-wide runtime; shuts it down when static objects are destroyed.
+struct Holder {
+    std::shared_ptr<Runtime> runtime = std::make_shared<Runtime>();
+    ~Holder() { runtime->shutdown(); }
+};
+
+}  // namespace
+
+std::shared_ptr<Runtime> Runtime::instance() {
+    static Holder holder;
+    return holder.runtime;
+}
+
+Runtime::Runtime() : pool_(pool_created_first()) {}
+
+Runtime::~Runtime() {
+    shutdown();
+}
+
+std::shared_ptr<Search> Runtime::start_search(zun::com::runtime::Service_finder::Filter filter,
+                                              std::string service, std::string instance) {
+    auto search =
+        std::make_shared<Search>(std::move(filter), std::move(service), std::move(instance));
+    std::lock_guard<std::mutex> lock(mutex_);
+    searches_.push_back(search);
+    Handles found = offered_locked(search->service, search->instance);
+    discovery_.post(
+        [this, search, found = std::move(found)]() mutable { deliver(search, std::move(found)); });
+    return search;
+}
+
+void Runtime::end_search(const std::shared_ptr<Search>& search) {
+    zun::com::runtime::Service_finder::Filter retired;
+    std::unique_lock<std::mutex> lock(mutex_);
+    search->released = true;
+    searches_.erase(std::remove(searches_.begin(), searches_.end(), search), searches_.end());
+    if (!discovery_.running_in_this_thread()) {
+        quiet_.wait(lock, [&] { return !search->delivering; });
+    }
+    // On the discovery thread inside this search's own filter, deliver() retires it.
+    if (!search->delivering) {
+        retired = std::move(search->filter);
+    }
+    lock.unlock();
+}
+
+std::shared_ptr<Service_instance> Runtime::offer(std::string service, std::string instance,
+                                                 Call_handler handler) {
+    auto record = std::make_shared<Service_instance>(shared_from_this(), std::move(service),
+                                                     std::move(instance), std::move(handler));
+    Call_handler retired;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopped_) {
+        retired = std::move(record->handler);
+        return record;
+    }
+    record->offered = true;
+    record->connection->state.store(kem::com::cpp_binding::Connection::available,
+                                    std::memory_order_release);
+    offered_.push_back(record);
+    report_locked(record->service, record->instance);
+    return record;
+}
+
+void Runtime::withdraw(Service_instance& record) {
+    Call_handler retired;
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (record.offered) {
+        record.offered = false;
+        record.connection->state.store(Service_instance::withdrawn, std::memory_order_release);
+        offered_.erase(std::remove_if(offered_.begin(), offered_.end(),
+                                      [&](const auto& item) { return item.get() == &record; }),
+                       offered_.end());
+        report_locked(record.service, record.instance);
+    }
+    if (!transport_.running_in_this_thread()) {
+        quiet_.wait(lock, [&] { return !record.handling; });
+    }
+    // On the transport thread inside this instance's own handler, dispatch() retires it.
+    if (!record.handling) {
+        retired = std::move(record.handler);
+    }
+    lock.unlock();
+}
+
+Runtime::Method_call_future Runtime::send(std::shared_ptr<Method_call> call) {
+    using Promise = zun::com::Promise<std::shared_ptr<Method_call>>;
+    auto accepted = std::make_shared<Promise>();
+    Method_call_future future = accepted->get_future();
+    transport_.post([this, call = std::move(call), accepted = std::move(accepted)] {
+        // Taken off the queue: the caller's runtime future becomes ready.
+        accepted->set_value(std::shared_ptr<Method_call>(call));
+        dispatch(call);
+    });
+    return future;
+}
+
+void Runtime::respond(const std::shared_ptr<Method_call>& call, std::uint8_t return_code,
+                      std::vector<std::uint8_t> payload) {
+    auto response = make_payload(std::move(payload));
+    if (transport_.running_in_this_thread()) {
+        call->deliver(return_code, std::move(response));
+        return;
+    }
+    transport_.post([call, return_code, response = std::move(response)]() mutable {
+        call->deliver(return_code, std::move(response));
+    });
+}
+
+void Runtime::settle() {
+    if (discovery_.running_in_this_thread() || transport_.running_in_this_thread()) {
+        throw std::logic_error("settle() called on a runtime thread");
+    }
+    // Work moves between the three (a report starts a pool task, a pool task offers a
+    // service, ...): repeat until a whole round saw no new job on either thread.
+    for (;;) {
+        const std::uint64_t before = discovery_.posted() + transport_.posted();
+        discovery_.wait_idle();
+        transport_.wait_idle();
+        pool_->wait_idle();
+        if (discovery_.posted() + transport_.posted() == before) {
+            return;
+        }
+    }
+}
+
+void Runtime::shutdown() {
+    std::vector<std::shared_ptr<Service_instance>> offered;
+    std::vector<std::shared_ptr<Search>> searches;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopped_ = true;
+        offered.swap(offered_);
+        searches.swap(searches_);
+    }
+    discovery_.stop();
+    transport_.stop();
+}
+
+Runtime::Handles Runtime::offered_locked(const std::string& service,
+                                         const std::string& instance) const {
+    Handles found;
+    for (const auto& record : offered_) {
+        if (record->service == service && record->instance == instance) {
+            found.emplace_back(zun::com::runtime::Service_id(service),
+                               zun::com::runtime::Instance_id(instance), record);
+        }
+    }
+    return found;
+}
+
+void Runtime::report_locked(const std::string& service, const std::string& instance) {
+    Handles found;
+    bool listed = false;
+    for (const auto& search : searches_) {
+        if (search->service != service || search->instance != instance) {
+            continue;
+        }
+        if (!listed) {
+            found = offered_locked(service, instance);
+            listed = true;
+        }
+        discovery_.post([this, search, found]() mutable { deliver(search, std::move(found)); });
+    }
+}
+
+void Runtime::deliver(const std::shared_ptr<Search>& search, Handles found) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (search->released) {
+            return;
+        }
+        search->delivering = true;
+    }
+    try {
+        search->filter(std::move(found));
+    } catch (...) {
+        // What the filter returns or throws does not change the search.
+    }
+    zun::com::runtime::Service_finder::Filter retired;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        search->delivering = false;
+        if (search->released) {
+            retired = std::move(search->filter);
+        }
+    }
+    quiet_.notify_all();
+}
+
+void Runtime::dispatch(const std::shared_ptr<Method_call>& call) {
+    Service_instance* record = call->target.get();
+    bool handled = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (record != nullptr && record->offered) {
+            record->handling = true;
+            handled = true;
+        }
+    }
+    if (!handled) {
+        call->deliver(service_not_available, make_payload({}));
+        return;
+    }
+    try {
+        record->handler(Incoming_call(std::make_shared<Call_state>(call)));
+    } catch (...) {
+        // An application that throws leaves its call unanswered.
+    }
+    Call_handler retired;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        record->handling = false;
+        if (!record->offered) {
+            retired = std::move(record->handler);
+        }
+    }
+    quiet_.notify_all();
+}
+
+}  // namespace platform::runtime::detail
