@@ -16,14 +16,16 @@ function(diag_add_test)
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gmock GTest::gmock_main Threads::Threads)
     target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     diag_strict(${T_NAME})
-    set(labels ${T_NAME})
+    # One label per test: gtest_discover_tests splits a label list into separate
+    # properties, so a second label would be lost.
+    set(label ${T_NAME})
     if(T_CONCURRENCY)
-        list(APPEND labels ${DIAG_CONCURRENCY_LABEL})
+        set(label ${DIAG_CONCURRENCY_LABEL})
         add_dependencies(concurrency_tests ${T_NAME})
     endif()
     include(GoogleTest)
     gtest_discover_tests(${T_NAME}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
-        PROPERTIES LABELS "${labels}" TIMEOUT 300)
+        PROPERTIES LABELS ${label} TIMEOUT 300)
 endfunction()
