@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates the service interfaces and extensions of the plug-in from lib/services/catalogue.txt.
+"""Generates the service interfaces, proxies and extensions from lib/services/catalogue.txt.
 
     generate_services.py --description lib/services/catalogue.txt --output-dir build/generated/services
     generate_services.py --description lib/services/catalogue.txt --list-outputs
@@ -599,59 +599,139 @@ def emit_interface(entry: Entry) -> List[str]:
     return lines
 
 
-def extension_operations(entry: Entry) -> List[Tuple[str, str, List[str]]]:
-    """(result, name, parameters) of the request operations that the extension overrides."""
+def extension_operations(entry: Entry) -> List[Tuple[str, str, List[str], str]]:
+    """(result, name, parameters, template) of the request operations the extension overrides.
+
+    `template` is the foundation template that implements the operation."""
     if entry.is_did:
-        return [(CODE, "read", [META.replace("&", "& meta"), "std::vector<std::uint8_t>& response"])]
+        return [(CODE, "read", [META.replace("&", "& meta"), "std::vector<std::uint8_t>& response"],
+                 "read_data_identifier")]
     parameters = ["std::vector<std::uint8_t>& request", META.replace("&", "& meta"),
                   "std::vector<std::uint8_t>& response"]
-    names = ["start"] if entry.kind == "short" else ["start", "stop", "request_results"]
-    return [(CODE, name, parameters) for name in names]
+    operations = [("start", "start_routine")]
+    if entry.kind == "full":
+        operations += [("stop", "stop_routine"), ("request_results", "request_routine_results")]
+    return [(CODE, name, parameters, template) for name, template in operations]
+
+
+FOUNDATION = "kem::dm::foundation::extension"
 
 
 def extension_base(entry: Entry) -> str:
     base = "Extension_data_identifier" if entry.is_did else "Extension_routine_control"
-    return f"kem::dm::foundation::extension::{base}"
+    return f"{FOUNDATION}::{base}"
+
+
+def proxy_class(entry: Entry) -> str:
+    return f"{entry.name}Proxy"
+
+
+def emit_proxy(entry: Entry) -> List[str]:
+    cls = proxy_class(entry)
+    members = [m.name for m in entry.methods]  # already in method-id (alphabetical) order
+    initialisers = ", ".join(["Proxy(handle)"] + [f"{m}(port())" for m in members])
+    lines = [
+        "namespace proxy {",
+        "",
+        "using ara::com::internal::proxy::Method;",
+        "",
+        "// The ara::com proxy of the interface: one member per method, in method-id order, all",
+        "// calling through the port of the one instance it was built for.",
+        f"class {cls} final",
+        f"    : public ara::com::internal::proxy::Proxy<{entry.name}> {{",
+        "public:",
+        f"    using Interface = {entry.name};",
+        "",
+        f"    explicit {cls}(Handle_type& handle)",
+        f"        : {initialisers} {{}}",
+        "",
+    ]
+    for m in members:
+        lines.append(f"    Method<Interface::{m}, Interface::{m}::Signature> {m};")
+    lines += ["};", "", "}  // namespace proxy"]
+    return lines
 
 
 def emit_extension_declaration(entry: Entry) -> List[str]:
-    served = "ReadDataByIdentifier" if entry.is_did else "RoutineControl"
-    lines = [
-        f"// Answers the diagnostic manager's {served} requests for 0x{entry.identifier:04X}.",
-        "// Not yet connected to the application: every request answers 0x10 (general reject),",
-        "// cancel answers false.",
+    identifier = f"0x{entry.identifier:04X}"
+    if entry.is_did:
+        purpose = [
+            f"// Answers ReadDataByIdentifier for {identifier} with the application's Read; write keeps",
+            "// its default (0, data untouched).",
+        ]
+    elif entry.kind == "short":
+        purpose = [
+            f"// Answers RoutineControl start for {identifier} with the application's Start; stop and",
+            "// request_results keep their defaults (0, nothing sent).",
+        ]
+    else:
+        purpose = [
+            f"// Answers RoutineControl start, stop and request_results for {identifier} with the",
+            "// application's Start, Stop and RequestResults.",
+        ]
+    lines = purpose + [
         f"class {entry.extension} final",
-        f"    : public {extension_base(entry)} {{",
+        f"    : public {extension_base(entry)},",
+        f"      public {FOUNDATION}::Extension_service_callback<",
+        f"          proxy::{proxy_class(entry)}> {{",
         "public:",
         f"    {entry.extension}() = default;",
+        "    // Releases the pending Cancel, the discovery handle and the proxy; sends nothing.",
         f"    ~{entry.extension}() override;",
         "",
         "    void start_find_service(const std::string& instance) override;",
         "    void stop_find_service() override;",
     ]
-    for result, name, parameters in extension_operations(entry):
+    for result, name, parameters, _template in extension_operations(entry):
         lines += wrap_call(f"{result} {name}", parameters, " override;", "    ")
-    lines += [f"    bool cancel({META} meta) override;", "};"]
+    lines += [
+        f"    bool cancel({META} meta) override;",
+        "",
+        "private:",
+        "    // Raised by cancel, lowered at the start of every request, polled while it waits.",
+        "    std::atomic<bool> cancel_requested{false};",
+        "    // The last Cancel call, kept (never waited on) until the next one or destruction.",
+        "    std::unique_ptr<zun::com::Future<void>> pending_cancel;",
+        "};",
+    ]
     return lines
 
 
 def emit_extension_definitions(entry: Entry) -> List[str]:
     cls = entry.extension
-    lines = [
-        f"{cls}::~{cls}() = default;",
+    operations = extension_operations(entry)
+    used = sorted({template for _r, _n, _p, template in operations} | {"send_cancel"})
+    lines = [f"using {FOUNDATION}::{name};" for name in used]
+    destructor = f"{cls}::~{cls}() = default;"
+    if len(destructor) > 100:
+        destructor = f"{cls}::\n    ~{cls}() = default;"
+    lines += ["", destructor, ""]
+    lines += wrap_call(f"void {cls}::start_find_service", ["const std::string& instance"], " {", "")
+    lines += [
+        "    Extension_service_callback::start_find_service(instance);",
+        "}",
         "",
+        f"void {cls}::stop_find_service() {{",
+        "    Extension_service_callback::stop_find_service();",
+        "}",
     ]
-    lines += wrap_call(f"void {cls}::start_find_service", ["const std::string& /*instance*/"],
-                       " {}", "")
-    lines += ["", f"void {cls}::stop_find_service() {{}}"]
-    for result, name, parameters in extension_operations(entry):
-        unnamed = [re.sub(r"(\w+)$", r"/*\1*/", p) for p in parameters]
+    for result, name, parameters, template in operations:
+        arguments = ["*this", "cancel_requested"]
+        arguments += [re.search(r"(\w+)$", p).group(1) for p in parameters]
         lines.append("")
-        lines += wrap_call(f"{result} {cls}::{name}", unnamed, " {", "")
-        lines += ["    return general_reject;", "}"]
+        lines += wrap_call(f"{result} {cls}::{name}", parameters, " {", "")
+        call = f"    return {template}<{entry.name}>("
+        if len(f"{call}{', '.join(arguments)});") <= 100:
+            lines.append(f"{call}{', '.join(arguments)});")
+        else:
+            lines += [call, f"        {', '.join(arguments)});"]
+        lines.append("}")
     lines.append("")
-    lines += wrap_call(f"bool {cls}::cancel", [f"{META} /*meta*/"], " {", "")
-    lines += ["    return false;", "}"]
+    lines += wrap_call(f"bool {cls}::cancel", [f"{META} meta"], " {", "")
+    lines += [
+        "    return send_cancel(*this, cancel_requested, pending_cancel, meta);",
+        "}",
+    ]
     return lines
 
 
@@ -697,21 +777,31 @@ def interface_header(entry: Entry) -> str:
     lines = header_comment([
         first,
         f"Interface {entry.name},",
-        "its records and application error, and the extension that serves the identifier.",
+        "its records and application error, its proxy, and the extension that serves the",
+        "identifier.",
         "",
     ] + record_summary(entry))
     lines += [
         "#pragma once",
         "",
         "#include <array>",
+        "#include <atomic>",
         "#include <cstdint>",
         "#include <exception>",
+        "#include <memory>",
         "#include <string>",
         "#include <tuple>",
         "#include <vector>",
         "",
+        "// First: the log headers must come after the runtime's declarations.",
+        '#include "binding/runtime/runtime.h"',
+        "",
         '#include "binding/exceptions.h"',
+        '#include "exec/future.h"',
         '#include "foundation/extension.h"',
+        '#include "foundation/extension_service_callback.h"',
+        '#include "proxy/method.h"',
+        '#include "proxy/proxy.h"',
         '#include "services/application_error.h"',
         '#include "services/types.h"',
         "",
@@ -719,6 +809,8 @@ def interface_header(entry: Entry) -> str:
         "",
     ]
     lines += emit_interface(entry)
+    lines.append("")
+    lines += emit_proxy(entry)
     lines.append("")
     lines += emit_extension_declaration(entry)
     lines += ["", close_namespace(entry)]
@@ -732,7 +824,9 @@ def extension_source(entry: Entry) -> str:
         f'#include "services/{entry.namespace}/{entry.namespace}.h"',
         "",
         f'#include "services/{entry.namespace}/make_extension.h"',
-        '#include "services/response_codes.h"',
+        '#include "foundation/cancel_request.h"',
+        '#include "foundation/data_identifier_extension.h"' if entry.is_did
+        else '#include "foundation/routine_extension.h"',
         "",
         open_namespace(entry),
         "",
