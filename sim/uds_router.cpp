@@ -1,0 +1,187 @@
+#include "sim/uds_router.h"
+
+#include <utility>
+
+namespace dmsim {
+
+namespace {
+
+using kem::dm::types::MetaInfo;
+using kem::dm::types::UDSResponseCodeType;
+
+constexpr std::uint8_t read_data_by_identifier = 0x22;
+constexpr std::uint8_t write_data_by_identifier = 0x2E;
+constexpr std::uint8_t routine_control_service = 0x31;
+constexpr std::uint8_t positive_offset = 0x40;
+
+constexpr std::uint8_t start_routine = 0x01;
+constexpr std::uint8_t stop_routine = 0x02;
+constexpr std::uint8_t request_routine_results = 0x03;
+
+Outcome negative(std::uint8_t service, std::uint8_t code) {
+    return {{negative_response, service, code}, false};
+}
+
+std::uint16_t identifier_at(const Bytes& request, std::size_t offset) {
+    return static_cast<std::uint16_t>(request.at(offset) << 8 | request.at(offset + 1));
+}
+
+void append_identifier(Bytes& out, std::uint16_t id) {
+    out.push_back(static_cast<std::uint8_t>(id >> 8));
+    out.push_back(static_cast<std::uint8_t>(id & 0xFF));
+}
+
+// One extension operation, watched by the canceller when there is one. `cancelled` is set
+// when the canceller cancelled it and the extension answered as a cancelled operation
+// does (0 with nothing written); an answer that raced the cancel counts as an answer.
+template <class Operation, class Cancel>
+UDSResponseCodeType run(Canceller* canceller, Operation&& operation, Cancel&& cancel,
+                        const Bytes& data, bool& cancelled) {
+    if (canceller == nullptr) {
+        return operation();
+    }
+    canceller->watch(std::forward<Cancel>(cancel));
+    UDSResponseCodeType code = 0;
+    try {
+        code = operation();
+    } catch (...) {
+        canceller->unwatch();
+        throw;
+    }
+    cancelled = canceller->unwatch() && code == 0 && data.empty();
+    return code;
+}
+
+}  // namespace
+
+Outcome Uds_router::answer(const Bytes& request, const MetaInfo& meta, Canceller* canceller) const {
+    if (request.empty()) {
+        return {};
+    }
+    if (canceller != nullptr) {
+        canceller->begin_request();
+    }
+    switch (request[0]) {
+        case read_data_by_identifier:
+            return read_data(request, meta, canceller);
+        case write_data_by_identifier:
+            return write_data(request, meta, canceller);
+        case routine_control_service:
+            return routine_control(request, meta, canceller);
+        default:
+            return negative(request[0], service_not_supported);
+    }
+}
+
+Outcome Uds_router::read_data(const Bytes& request, const MetaInfo& meta,
+                              Canceller* canceller) const {
+    if (request.size() < 3 || request.size() % 2 == 0) {
+        return negative(read_data_by_identifier, incorrect_length);
+    }
+    std::vector<std::pair<std::uint16_t, Did_map::mapped_type>> reads;
+    for (std::size_t offset = 1; offset < request.size(); offset += 2) {
+        const std::uint16_t id = identifier_at(request, offset);
+        const auto found = dids_.find(id);
+        if (found == dids_.end()) {
+            return negative(read_data_by_identifier, request_out_of_range);
+        }
+        reads.emplace_back(id, found->second);
+    }
+    Outcome outcome;
+    outcome.response.push_back(read_data_by_identifier + positive_offset);
+    for (const auto& [id, extension] : reads) {
+        Bytes data;
+        const UDSResponseCodeType code = run(
+            canceller, [&] { return extension->read(meta, data); },
+            [extension = extension, &meta] { return extension->cancel(meta); }, data,
+            outcome.cancelled);
+        if (outcome.cancelled) {
+            outcome.response.clear();
+            return outcome;
+        }
+        if (code != 0) {
+            return negative(read_data_by_identifier, code);
+        }
+        append_identifier(outcome.response, id);
+        outcome.response.insert(outcome.response.end(), data.begin(), data.end());
+    }
+    return outcome;
+}
+
+Outcome Uds_router::write_data(const Bytes& request, const MetaInfo& meta,
+                               Canceller* canceller) const {
+    if (request.size() < 4) {
+        return negative(write_data_by_identifier, incorrect_length);
+    }
+    const std::uint16_t id = identifier_at(request, 1);
+    const auto found = dids_.find(id);
+    if (found == dids_.end()) {
+        return negative(write_data_by_identifier, request_out_of_range);
+    }
+    auto* extension = found->second;
+    Bytes data(request.begin() + 3, request.end());
+    Outcome outcome;
+    // A write answers with no data: `nothing` stands for its response bytes.
+    const Bytes nothing;
+    const UDSResponseCodeType code = run(
+        canceller, [&] { return extension->write(meta, data); },
+        [extension, &meta] { return extension->cancel(meta); }, nothing, outcome.cancelled);
+    if (outcome.cancelled) {
+        return outcome;
+    }
+    if (code != 0) {
+        return negative(write_data_by_identifier, code);
+    }
+    outcome.response = {write_data_by_identifier + positive_offset};
+    append_identifier(outcome.response, id);
+    return outcome;
+}
+
+Outcome Uds_router::routine_control(const Bytes& request, const MetaInfo& meta,
+                                    Canceller* canceller) const {
+    if (request.size() < 4) {
+        return negative(routine_control_service, incorrect_length);
+    }
+    const std::uint8_t sub_function = request[1];
+    using Operation =
+        UDSResponseCodeType (kem::dm::foundation::extension::Extension_routine_control::*)(
+            std::vector<std::uint8_t>&, const MetaInfo&, std::vector<std::uint8_t>&);
+    Operation operation = nullptr;
+    switch (sub_function) {
+        case start_routine:
+            operation = &kem::dm::foundation::extension::Extension_routine_control::start;
+            break;
+        case stop_routine:
+            operation = &kem::dm::foundation::extension::Extension_routine_control::stop;
+            break;
+        case request_routine_results:
+            operation = &kem::dm::foundation::extension::Extension_routine_control::request_results;
+            break;
+        default:
+            return negative(routine_control_service, sub_function_not_supported);
+    }
+    const std::uint16_t id = identifier_at(request, 2);
+    const auto found = rids_.find(id);
+    if (found == rids_.end()) {
+        return negative(routine_control_service, request_out_of_range);
+    }
+    auto* extension = found->second;
+    Bytes options(request.begin() + 4, request.end());
+    Bytes data;
+    Outcome outcome;
+    const UDSResponseCodeType code = run(
+        canceller, [&] { return (extension->*operation)(options, meta, data); },
+        [extension, &meta] { return extension->cancel(meta); }, data, outcome.cancelled);
+    if (outcome.cancelled) {
+        return outcome;
+    }
+    if (code != 0) {
+        return negative(routine_control_service, code);
+    }
+    outcome.response = {routine_control_service + positive_offset, sub_function};
+    append_identifier(outcome.response, id);
+    outcome.response.insert(outcome.response.end(), data.begin(), data.end());
+    return outcome;
+}
+
+}  // namespace dmsim

@@ -1,0 +1,68 @@
+#pragma once
+// The manager's UDS framing: splits a tester request into extension operations and frames
+// their results as the positive or negative response.
+//
+//   dmsim::Uds_router router(extensions.dids(), extensions.rids());
+//   dmsim::Outcome outcome = router.answer({0x22, 0xF1, 0x90}, meta);  // 62 F1 90 ...
+//
+// Services: 22 ReadDataByIdentifier (one or more DIDs), 2E WriteDataByIdentifier,
+// 31 RoutineControl (sub-functions 01 start, 02 stop, 03 request results); any other
+// service answers 7F <sid> 11.
+
+#include <cstdint>
+#include <map>
+
+#include "foundation/extension.h"
+#include "foundation/types.h"
+#include "sim/canceller.h"
+#include "sim/hex.h"
+
+namespace dmsim {
+
+// Negative response codes that the framing itself produces.
+inline constexpr std::uint8_t negative_response = 0x7F;
+inline constexpr std::uint8_t service_not_supported = 0x11;
+inline constexpr std::uint8_t sub_function_not_supported = 0x12;
+inline constexpr std::uint8_t incorrect_length = 0x13;
+inline constexpr std::uint8_t request_out_of_range = 0x31;
+
+struct Outcome {
+    Bytes response;          // empty when cancelled
+    bool cancelled = false;  // --cancel-after cancelled an operation of the request
+};
+
+class Uds_router {
+  public:
+    using Did_map =
+        std::map<std::uint16_t, kem::dm::foundation::extension::Extension_data_identifier*>;
+    using Rid_map =
+        std::map<std::uint16_t, kem::dm::foundation::extension::Extension_routine_control*>;
+
+    // The extensions stay owned by the caller and must outlive the router.
+    Uds_router(Did_map dids, Rid_map rids) : dids_(std::move(dids)), rids_(std::move(rids)) {}
+
+    // Answers one request; an empty one gets an empty response. Operations run on the calling
+    // thread; with a canceller each one is watched (the caller need not call begin_request). A
+    // request whose operation was cancelled ends there, with no response bytes. 22: all DIDs are
+    // checked before any is read: an unknown one answers 7F 22 31, a
+    //     length other than 1 + 2k (k >= 1) 7F 22 13; the first non-zero code of the reads
+    //     in order answers 7F 22 code.
+    // 2E: fewer than 3 bytes after the service 7F 2E 13; unknown DID 7F 2E 31.
+    // 31: fewer than 4 bytes 7F 31 13; sub-function not 01/02/03 7F 31 12; unknown RID
+    //     7F 31 31; the option bytes after the RID are the routine's request bytes.
+    Outcome answer(const Bytes& request, const kem::dm::types::MetaInfo& meta,
+                   Canceller* canceller = nullptr) const;
+
+  private:
+    Outcome read_data(const Bytes& request, const kem::dm::types::MetaInfo& meta,
+                      Canceller* canceller) const;
+    Outcome write_data(const Bytes& request, const kem::dm::types::MetaInfo& meta,
+                       Canceller* canceller) const;
+    Outcome routine_control(const Bytes& request, const kem::dm::types::MetaInfo& meta,
+                            Canceller* canceller) const;
+
+    Did_map dids_;
+    Rid_map rids_;
+};
+
+}  // namespace dmsim
