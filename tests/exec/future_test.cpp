@@ -78,20 +78,6 @@ TEST(Future, GivenUpFutureRunsThrowingCleanupOnceAndNeverTheContinuation) {
     EXPECT_EQ(continuations, 0);
 }
 
-TEST(Future, ContinuationRunsOnceResultIsVisible) {
-    Promise<void> promise;
-    Future<void> future = promise.get_future();
-    std::atomic<int> runs{0};
-    future.set_continuation([&] {
-        EXPECT_TRUE(future.is_ready());
-        ++runs;
-    });
-    std::thread([&] { promise.set_value(); }).join();
-    EXPECT_EQ(runs, 1);
-    future.set_continuation([&] { runs += 10; });  // already ready: runs at once
-    EXPECT_EQ(runs, 11);
-}
-
 TEST(Future, AbandonedPromiseWakesWaiterWithBrokenPromise) {
     for (bool with_continuation : {false, true}) {
         auto promise = std::make_unique<Promise<int>>();

@@ -62,7 +62,7 @@ struct Mixed_record {
 };
 
 struct Twelve_arrays {
-    std::array<std::array<std::uint8_t, 3>, 12> m{};
+    std::array<std::array<std::uint8_t, 1>, 12> m{};
     template <class F>
     void visit(F& f) {
         for (auto& member : m) {
@@ -77,20 +77,6 @@ struct Failing_record {
         throw std::runtime_error("broken record");
     }
 };
-
-TEST(Json_rendering, IdentityTypes) {
-    EXPECT_EQ(dump(Service_id{service_name}), service_json);
-    EXPECT_EQ(
-        dump(Service_id_literal{service_name}),
-        R"({"1_id":"Service_id","2_char const*":"orlak::services::diag::d_0102::DataIdentifier_BasicSettingsStatus"})");
-    // The literal's length counts, not the terminator.
-    EXPECT_EQ(dump(Service_id_literal{"abcdef", 3}),
-              R"({"1_id":"Service_id","2_char const*":"abc"})");
-    EXPECT_EQ(dump(Instance_id{"diag"}), instance_json);
-    EXPECT_EQ(dump(Service_handle{Service_id{service_name}, Instance_id{"diag"}}),
-              R"({"1_id":"Service_handle","2_service_id":)" + service_json +
-                  R"(,"3_instance_id":)" + instance_json + "}");
-}
 
 // The three example lines, byte for byte.
 TEST(Json_rendering, ExampleLines) {
@@ -113,39 +99,26 @@ TEST(Json_rendering, ExampleLines) {
             R"(,"4_method_id":1,"5_error_code":0},"2_data":{"1_generated_type":{"1_uint8":7}}})");
 }
 
+// Incident heads not seen in the example lines (the binding's tests check the others as it
+// raises them).
 TEST(Json_rendering, IncidentForms) {
     const Service_id s{"S"};
     const Instance_id i{"I"};
-    const std::string head_s = R"({"1_id":"Service_id","string":"S"})";
-    const std::string head_i = R"({"1_id":"Instance_id","2_string":"I"})";
-    auto head = [&](const char* name) {
-        return std::string(R"({"1_id":")") + name + R"(","2_service_id":)" + head_s +
-               R"(,"3_instance_id":)" + head_i;
-    };
-
-    EXPECT_EQ(
-        dump(front::Find_service_start{Service_id_literal{"S"}, i}),
-        R"({"1_id":"Find_service_start","2_service_id":{"1_id":"Service_id","2_char const*":"S"},"3_instance_id":)" +
-            head_i + "}");
-    EXPECT_EQ(dump(binding::Find_service_result{s, i}), head("Find_service_result") + "}");
+    const std::string head =
+        R"({"1_id":"Service_id","string":"S"},"3_instance_id":{"1_id":"Instance_id","2_string":"I"})";
+    // The literal's length counts, not the terminator.
+    EXPECT_EQ(dump(Service_id_literal{"abcdef", 3}),
+              R"({"1_id":"Service_id","2_char const*":"abc"})");
     EXPECT_EQ(dump(binding::Find_service_handler_performance{s, i, 18446744073709551615u}),
-              head("Find_service_handler_performance") + R"(,"4_time":18446744073709551615})");
-    EXPECT_EQ(dump(binding::Find_service_handler_exception{s, i}),
-              head("Find_service_handler_exception") + "}");
+              R"({"1_id":"Find_service_handler_performance","2_service_id":)" + head +
+                  R"(,"4_time":18446744073709551615})");
     // Flags are the strings "1" and "0", never numbers or booleans.
-    EXPECT_EQ(dump(binding::Service_proxy_constructed{s, i, true, true}),
-              head("Service_proxy_constructed") + R"(,"4_struct4bytes":"1","5_utf8simple":"1"})");
     EXPECT_EQ(dump(binding::Service_skeleton_constructed{s, i, true, false}),
-              head("Service_proxy_constructed") + R"(,"4_struct4bytes":"1","5_utf8simple":"0"})");
-    EXPECT_EQ(dump(binding::Method_call_request_cancelled{s, i, 65535}),
-              head("Method_call_request_cancelled") + R"(,"4_method_id":65535})");
-    EXPECT_EQ(dump(binding::Method_call_request_err{s, i, 2, 0xFF}),
-              head("Method_call_request_err") + R"(,"4_method_id":2,"5_error_code":255})");
-    EXPECT_EQ(
-        dump(binding::Method_call_response_invalid_code{s, i, 3, 0x83}),
-        head("Method_call_response_invalid_code") + R"(,"4_method_id":3,"5_error_code":131})");
-    EXPECT_EQ(dump(binding::Method_call_deserializer_exception{s, i, 0, 2}),
-              head("Method_call_deserializer_exception") + R"(,"4_method_id":0,"5_error_code":2})");
+              R"({"1_id":"Service_proxy_constructed","2_service_id":)" + head +
+                  R"(,"4_struct4bytes":"1","5_utf8simple":"0"})");
+    EXPECT_EQ(dump(binding::Method_call_request_err{s, i, 65535, 0xFF}),
+              R"({"1_id":"Method_call_request_err","2_service_id":)" + head +
+                  R"(,"4_method_id":65535,"5_error_code":255})");
 }
 
 TEST(Json_rendering, ExtraDataLabelsInArgumentOrder) {
@@ -196,27 +169,13 @@ TEST(Json_rendering, RecordMembersByPositionAndLabel) {
     // even before "1_").
     Twelve_arrays twelve;
     for (std::uint8_t k = 0; k < 12; ++k) {
-        twelve.m[k] = {{k, k, k}};
+        twelve.m[k] = {{k}};
     }
-    const std::string twelve_text = line(stop, twelve);
-    std::vector<std::string> keys;
-    for (std::size_t at = twelve_text.find("_array\""); at != std::string::npos;
-         at = twelve_text.find("_array\"", at + 1)) {
-        const auto start = twelve_text.rfind('"', at) + 1;
-        keys.push_back(twelve_text.substr(start, at + 6 - start));
-    }
-    EXPECT_EQ(keys, (std::vector<std::string>{"10_array", "11_array", "12_array", "1_array",
-                                              "2_array", "3_array", "4_array", "5_array", "6_array",
-                                              "7_array", "8_array", "9_array"}));
-    const auto document = nlohmann::json::parse(twelve_text);
-    EXPECT_EQ(document["2_data"]["1_generated_type"]["10_array"], nlohmann::json({9, 9, 9}));
-}
-
-TEST(Json_rendering, CounterAdvancesOncePerExtraValue) {
-    std::uint32_t counter = 1;
-    Serialization_helper::serialize(counter, front::Find_service_stop{Service_id_literal{"S"}},
-                                    std::string("a"), std::uint8_t{1});
-    EXPECT_EQ(counter, 3u);
+    EXPECT_NE(
+        line(stop, twelve)
+            .find(
+                R"({"1_generated_type":{"10_array":[9],"11_array":[10],"12_array":[11],"1_array":[0],"2_array":[1],"3_array":[2],"4_array":[3],"5_array":[4],"6_array":[5],"7_array":[6],"8_array":[7],"9_array":[8]}})"),
+        std::string::npos);
 }
 
 TEST(Json_rendering, Utf8KeptAndInvalidUtf8BecomesTheLibraryMessage) {
