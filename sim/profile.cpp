@@ -263,7 +263,8 @@ Vehicle_profile parse_profile(std::string_view text, const std::string& source) 
     json root;
     try {
         root = json::parse(text.begin(), text.end());
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) {
+        // A syntax error, or a number beyond the range of a double (out_of_range.406).
         // what() starts with the library's own tag "[json.exception.parse_error.101] ".
         std::string message = e.what();
         if (const auto tag_end = message.find("] "); tag_end != std::string::npos) {

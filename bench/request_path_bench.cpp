@@ -1,0 +1,265 @@
+// Requests through the plug-in loaded with dlopen, each answered at once by a simulated
+// application on a runtime thread, with the platform log at warn unless said otherwise.
+// Every round trip is reported with the allocations it made per request: on all threads
+// ("allocs_per_read") and on the manager's calling thread alone ("allocs_per_read_caller").
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include "bench/allocation_counter.h"
+#include "bench/answering_service.h"
+#include "bench/connected_extension.h"
+#include "bench/record_payload.h"
+#include "bench/request_meta.h"
+#include "platform/ara_log/control.h"
+#include "services/d_0102/d_0102.h"
+#include "services/d_0261/d_0261.h"
+#include "services/d_f15b/d_f15b.h"
+#include "services/d_f186/d_f186.h"
+#include "services/d_f1af/d_f1af.h"
+#include "services/r_0318/r_0318.h"
+
+namespace {
+
+namespace diag = orlak::services::diag;
+using D0102 = diag::d_0102::DataIdentifier_BasicSettingsStatus;
+using D0261 = diag::d_0261::DataIdentifier_OBDDrivingCycleSetOnce;
+using Df15b = diag::d_f15b::DataIdentifier_FingerprintAndProgrammingDateOfLogicalSoftwareBlocks;
+using Df1af = diag::d_f1af::DataIdentifier_AUTOSARStandardApplicationSoftwareIdentification;
+using Df186 = diag::d_f186::DataIdentifier_ActiveDiagnosticSession;
+using R0318 = diag::r_0318::RoutineService_DriverNotificationHandlerWarnIDTrigger;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::size_t sequence_size = 4096;  // the byte sequence of 0xF1AF
+
+// Record filled with a pattern; its byte sequence, if any, holds `sequence` bytes.
+template <class Record>
+Record make_record(std::uint8_t seed, std::size_t sequence = 0) {
+    auto record = bench::patterned<Record>(seed);
+    auto size_sequence = [sequence](auto& member) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(member)>, Bytes>) {
+            member.assign(sequence, 0x5A);
+        }
+    };
+    record.visit(size_sequence);
+    return record;
+}
+
+// Read answered with its record, Cancel answered empty.
+template <class Interface>
+bench::Answering_service::Replies did_replies(std::uint8_t seed, std::size_t sequence = 0) {
+    return {
+        {Interface::Read::id,
+         {0, bench::someip_payload(make_record<typename Interface::Read::Output>(seed, sequence))}},
+        {Interface::Cancel::id, {}},
+    };
+}
+
+// Counts the Read calls of the never-answering service as they reach it.
+class Arrivals {
+  public:
+    void add() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++count_;
+        }
+        changed_.notify_all();
+    }
+    // Waits until more than `seen` calls arrived or `stop` is set; returns the count.
+    std::uint64_t wait_beyond(std::uint64_t seen, const std::atomic<bool>& stop) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return count_ > seen || stop.load(); });
+        return count_;
+    }
+    void wake_all() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        changed_.notify_all();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::uint64_t count_ = 0;
+};
+
+// The simulated applications and the connected extensions of all request benchmarks,
+// created on first use and kept until the process ends.
+struct World {
+    Arrivals silent_reads;
+    bench::Answering_service app_0102{D0102::service_id, did_replies<D0102>(0x07)};
+    bench::Answering_service app_0261{D0261::service_id, did_replies<D0261>(0x08)};
+    bench::Answering_service app_f15b{Df15b::service_id, did_replies<Df15b>(0x10)};
+    bench::Answering_service app_f1af{Df1af::service_id, did_replies<Df1af>(0, sequence_size)};
+    bench::Answering_service app_0318{
+        R0318::service_id,
+        {{R0318::Start::id, {0, bench::someip_payload(make_record<R0318::Start::Output>(0x01))}},
+         {R0318::Cancel::id, {}}}};
+    // Never answers Read; answers Cancel.
+    bench::Answering_service app_f186{
+        Df186::service_id, {{Df186::Cancel::id, {}}}, [this](std::uint16_t method) {
+            if (method == Df186::Read::id) {
+                silent_reads.add();
+            }
+        }};
+    bench::Connected_did did_0102{0x0102};
+    bench::Connected_did did_0261{0x0261};
+    bench::Connected_did did_f15b{0xF15B};
+    bench::Connected_did did_f1af{0xF1AF};
+    bench::Connected_did did_f186{0xF186};
+    bench::Connected_rid rid_0318{0x0318};
+};
+
+World& world() {
+    static World instance;
+    return instance;
+}
+
+// Sets the allocation counters of a finished loop of requests.
+class Allocation_meter {
+  public:
+    Allocation_meter() : start_(bench::allocations()) {}
+    void report(benchmark::State& state) const {
+        const auto end = bench::allocations();
+        const double requests = static_cast<double>(state.iterations());
+        if (requests == 0) {
+            return;
+        }
+        state.counters["allocs_per_read"] =
+            static_cast<double>(end.all_threads - start_.all_threads) / requests;
+        state.counters["allocs_per_read_caller"] =
+            static_cast<double>(end.this_thread - start_.this_thread) / requests;
+    }
+
+  private:
+    bench::Allocation_count start_;
+};
+
+void read_loop(benchmark::State& state, bench::Extension_data_identifier& did,
+               std::size_t expected_size) {
+    const auto& meta = bench::request_meta();
+    Bytes response;
+    Allocation_meter meter;
+    for (auto _ : state) {
+        response.clear();
+        const auto code = did.read(meta, response);
+        if (code != 0 || response.size() != expected_size) {
+            state.SkipWithError("read did not answer positively with the whole record");
+            break;
+        }
+    }
+    meter.report(state);
+}
+
+bench::Extension_data_identifier& did_of(World& w, std::uint16_t id) {
+    switch (id) {
+        case 0xF15B:
+            return *w.did_f15b;
+        case 0xF1AF:
+            return *w.did_f1af;
+        default:
+            return *w.did_0102;
+    }
+}
+
+void BM_DidRead(benchmark::State& state, std::uint16_t id, std::size_t expected_size) {
+    read_loop(state, did_of(world(), id), expected_size);
+}
+
+// The same read with every incident line rendered and emitted (into the discarding sink).
+void BM_DidReadDebugLog(benchmark::State& state) {
+    World& w = world();
+    platform::ara_log::set_threshold(ara::log::LogLevel::kDebug);
+    read_loop(state, *w.did_0102, 1);
+    platform::ara_log::set_threshold(ara::log::LogLevel::kWarn);
+}
+
+// Start with its six inputs decoded from nine request bytes.
+void BM_RoutineStart(benchmark::State& state) {
+    World& w = world();
+    const auto& meta = bench::request_meta();
+    Bytes request{0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0, 0x11};
+    Bytes response;
+    Allocation_meter meter;
+    for (auto _ : state) {
+        response.clear();
+        const auto code = w.rid_0318->start(request, meta, response);
+        if (code != 0 || response.size() != 1) {
+            state.SkipWithError("start did not answer positively with its record");
+            break;
+        }
+    }
+    meter.report(state);
+}
+
+// One manager thread per identifier (0x0102, 0x0261), each on its own extension.
+void BM_DidReadParallel(benchmark::State& state) {
+    World& w = world();
+    auto& did = state.thread_index() % 2 == 0 ? *w.did_0102 : *w.did_0261;
+    const auto& meta = bench::request_meta();
+    Bytes response;
+    for (auto _ : state) {
+        response.clear();
+        if (did.read(meta, response) != 0 || response.size() != 1) {
+            state.SkipWithError("read did not answer positively with the whole record");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+// Time from cancel() on a second thread until the waiting read() has returned, with an
+// application that never answers the read.
+void BM_CancelLatency(benchmark::State& state) {
+    World& w = world();
+    auto& did = *w.did_f186;
+    using Clock = std::chrono::steady_clock;
+    std::atomic<bool> stop{false};
+    std::atomic<Clock::rep> cancelled_at{0};
+    std::thread canceller([&] {
+        std::uint64_t seen = 0;
+        for (;;) {
+            seen = w.silent_reads.wait_beyond(seen, stop);
+            if (stop.load()) {
+                return;
+            }
+            cancelled_at.store(Clock::now().time_since_epoch().count());
+            did.cancel(bench::request_meta());
+        }
+    });
+
+    const auto& meta = bench::request_meta();
+    Bytes response;
+    for (auto _ : state) {
+        response.clear();
+        const auto code = did.read(meta, response);
+        const auto returned = Clock::now().time_since_epoch().count();
+        if (code != 0 || !response.empty()) {
+            state.SkipWithError("a cancelled read must answer 0 without data");
+            break;
+        }
+        const Clock::duration latency(returned - cancelled_at.load());
+        state.SetIterationTime(std::chrono::duration<double>(latency).count());
+    }
+    stop.store(true);
+    w.silent_reads.wake_all();
+    canceller.join();
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(BM_DidRead, 0102, 0x0102, 1)->UseRealTime();
+BENCHMARK_CAPTURE(BM_DidRead, F15B, 0xF15B, 520)->UseRealTime();
+BENCHMARK_CAPTURE(BM_DidRead, F1AF, 0xF1AF, sequence_size)->UseRealTime();
+BENCHMARK(BM_DidReadDebugLog)->Name("BM_DidReadDebugLog/0102")->UseRealTime();
+BENCHMARK(BM_RoutineStart)->Name("BM_RoutineStart/0318")->UseRealTime();
+BENCHMARK(BM_DidReadParallel)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_CancelLatency)->UseManualTime();
