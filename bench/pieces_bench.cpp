@@ -40,9 +40,9 @@ void BM_MetaInfoSerialization(benchmark::State& state) {
         size = payload.size();
         benchmark::DoNotOptimize(payload.data());
     }
-    state.counters["allocs"] = benchmark::Counter(
-        static_cast<double>(bench::allocations().this_thread - before),
-        benchmark::Counter::kAvgIterations);
+    state.counters["allocs"] =
+        benchmark::Counter(static_cast<double>(bench::allocations().this_thread - before),
+                           benchmark::Counter::kAvgIterations);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
 }
 

@@ -89,7 +89,10 @@ Outcome Uds_router::read_data(const Bytes& request, const MetaInfo& meta,
     }
     Outcome outcome;
     outcome.response.push_back(read_data_by_identifier + positive_offset);
-    for (const auto& [id, extension] : reads) {
+    for (const auto& read : reads) {
+        // Plain variables, not a structured binding: lambdas capture them (clang insists).
+        const std::uint16_t id = read.first;
+        const auto& extension = read.second;
         Bytes data;
         const UDSResponseCodeType code = run(
             canceller, [&] { return extension->read(meta, data); },
