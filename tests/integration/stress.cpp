@@ -142,7 +142,7 @@ int run(unsigned threads, unsigned long operations) {
         }
     }
 
-    std::atomic<unsigned long> done{0}, positive{0}, violations{0};
+    std::atomic<unsigned long> done{0}, positive{0}, violations{0}, cancels{0};
     std::atomic<unsigned> running{threads};
     auto manager = [&](unsigned index) {
         std::mt19937 engine(index + 1);
@@ -151,8 +151,9 @@ int run(unsigned threads, unsigned long operations) {
         };
         const auto share = operations / threads + (index < operations % threads ? 1 : 0);
         for (unsigned long n = 0; n < share; ++n, ++done) {
-            if (own_roll(8) == 0) {
+            if (own_roll(3) == 0) {  // about a third of the operations cancel
                 slots[((index + 1) % threads) * 2 + own_roll(2)].cancel();
+                ++cancels;
                 continue;
             }
             auto& slot = slots[index * 2 + own_roll(2)];
@@ -218,9 +219,10 @@ int run(unsigned threads, unsigned long operations) {
     platform::runtime::settle();
     platform::ara_log::set_sink(previous_sink);
     std::printf(
-        "integration_stress: %lu operations on %u threads in %.2f s, %lu withdrawals, "
-        "%lu positive answers, %lu violations\n",
-        operations, threads, elapsed.count(), withdrawals, positive.load(), violations.load());
+        "integration_stress: %lu operations on %u threads in %.2f s, %lu cancels, "
+        "%lu withdrawals, %lu positive answers, %lu violations\n",
+        operations, threads, elapsed.count(), cancels.load(), withdrawals, positive.load(),
+        violations.load());
     return violations == 0 ? 0 : 1;
 }
 
