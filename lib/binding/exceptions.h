@@ -11,9 +11,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace kem::com::someip::serialization {
-class Serializer;
-}  // namespace kem::com::someip::serialization
+#include "binding/application_error_exception.h"
 
 namespace kem::com {
 
@@ -50,30 +48,9 @@ class Service_not_available_exception : public Infrastructure_exception {
 
 namespace kem::com::cpp_binding {
 
-// Base of the application errors of the service interfaces (UDSServiceFailed): an error
-// identifier (the return code that carries it) and its payload on the wire.
-class Application_error_exception : public std::exception {
-  public:
-    ~Application_error_exception() override = default;
-
-    virtual std::uint8_t error() const = 0;
-    // Appends the error payload to the serializer's output.
-    virtual void serialize(::kem::com::someip::serialization::Serializer& serializer) const = 0;
-};
-
 // "Exception: " and the what() text of a stored std::exception ("what() returned null ptr"
 // when what() is null). An exception of any other type is rethrown; an empty pointer
 // gives "Exception: no exception".
-inline std::string to_string(const std::exception_ptr& error) {
-    if (!error) {
-        return "Exception: no exception";
-    }
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        const char* text = e.what();
-        return std::string("Exception: ") + (text != nullptr ? text : "what() returned null ptr");
-    }
-}
+std::string to_string(const std::exception_ptr& error);
 
 }  // namespace kem::com::cpp_binding

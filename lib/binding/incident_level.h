@@ -4,10 +4,6 @@
 //
 //   if (incident_enabled<Method_call_request_tx>(logger)) raise_incident(logger, {...}, meta);
 
-// Before any log header: runtime.h names kem::com::log::Generic_logger as log::Generic_logger
-// from inside kem::com::cpp_binding, which must not yet have a nested namespace log.
-#include "binding/runtime/runtime.h"
-
 #include "log/generic_logger.h"
 
 namespace kem::com::cpp_binding {

@@ -6,25 +6,21 @@
 //   zun::com::Future<Read::Output> result = read(meta);
 //
 // M provides `id` and GetApplicationErrorExceptionPtr (and `Output` where it returns
-// data); the signature lists the MetaInfo first, then the method's inputs.
+// data); the signature lists the MetaInfo first, then the method's inputs. The typed
+// shell creates the promise and serializes the inputs; availability, the incidents,
+// sending and the cleanup are done once, in method_impl.cpp.
 
 #include <cstdint>
-#include <functional>
-#include <future>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
-// Before any log header: runtime.h names kem::com::log::Generic_logger as log::Generic_logger
-// from inside kem::com::cpp_binding, which must not yet have a nested namespace log.
-#include "binding/runtime/runtime.h"
-
 #include "binding/exceptions.h"
 #include "binding/incident_level.h"
 #include "binding/response_handler.h"
+#include "binding/runtime/runtime.h"
 #include "exec/future.h"
 #include "log/generic_logger.h"
 #include "log/incidents.h"
@@ -33,9 +29,55 @@
 
 namespace kem::com::cpp_binding::proxy {
 
+namespace detail {
+
+using MetaInfo = std::map<std::string, std::string>;
+using Request_future = zun::com::Future<std::shared_ptr<zun::com::runtime::Method_call>>;
+
+// Throws Service_not_available_exception unless the port's instance is available.
+void require_available(const Rport& port);
+
+// Method_call_request_tx with the MetaInfo as its only data, if enabled.
+void report_request(Rport& port, std::uint16_t method_id, const MetaInfo& meta);
+
+// Method_call_request_tx with the MetaInfo and the inputs, if enabled.
+template <class... Args>
+void report_request(Rport& port, std::uint16_t method_id, const MetaInfo& meta,
+                    const Args&... args) {
+    using cpp_binding::log::incidents::Method_call_request_tx;
+    kem::com::log::Generic_logger& logger = port.logger();
+    if (incident_enabled<Method_call_request_tx>(logger)) {
+        const Service_info& info = port.service_info();
+        kem::com::log::raise_incident(
+            logger, Method_call_request_tx{service_of(info), instance_of(info), method_id}, meta,
+            args...);
+    }
+}
+
+// A new payload buffer from the runtime holding the serialized MetaInfo; the inputs are
+// appended after it.
+std::shared_ptr<std::vector<std::uint8_t>> serialize_request(const MetaInfo& meta);
+
+// The incident a cleanup reports for a call of `method_id` on the port given up early.
+cpp_binding::log::incidents::Method_call_request_cancelled cancelled_incident(
+    const Rport& port, std::uint16_t method_id);
+
+// Sends the serialized request under `method_id`; the handler resolves the call.
+Request_future send_request(Rport& port, std::uint16_t method_id,
+                            std::shared_ptr<std::vector<std::uint8_t>> buffer,
+                            Rport::Response_handler handler);
+
+// Installs the cleanup of one call into the promise's State (see add_cleanup).
+void install_cleanup(const std::shared_ptr<zun::com::future_detail::State>& state,
+                     Request_future&& request,
+                     cpp_binding::log::incidents::Method_call_request_cancelled&& cancelled,
+                     kem::com::log::Generic_logger& logger);
+
+}  // namespace detail
+
 class Method_impl_base {
   protected:
-    using Request_future = zun::com::Future<std::shared_ptr<zun::com::runtime::Method_call>>;
+    using Request_future = detail::Request_future;
 
     // The port belongs to the proxy that owns this method and outlives it.
     explicit Method_impl_base(Rport& port) noexcept : port(&port) {}
@@ -47,20 +89,8 @@ class Method_impl_base {
     template <class R>
     void add_cleanup(const std::shared_ptr<zun::com::Promise<R>>& promise, Request_future&& request,
                      cpp_binding::log::incidents::Method_call_request_cancelled&& cancelled) const {
-        const std::shared_ptr<zun::com::future_detail::State>& state = promise->state();
-        if (!state) {
-            throw std::future_error(std::future_errc::no_state);
-        }
-        std::function<void()> cleanup =
-            [request = std::make_shared<Request_future>(std::move(request)),
-             cancelled = std::move(cancelled), logger = &port->logger()] {
-                if (!request->is_ready()) {
-                    kem::com::log::raise_incident(*logger, cancelled);
-                }
-            };
-        std::lock_guard<std::mutex> lock(state->mutex);
-        // The replaced cleanup is destroyed before the lock is released.
-        std::function<void()> replaced = std::exchange(state->cleanup, std::move(cleanup));
+        detail::install_cleanup(promise->state(), std::move(request), std::move(cancelled),
+                                port->logger());
     }
 
     Rport* port;
@@ -84,32 +114,21 @@ class Method_impl<M, false, R(const std::map<std::string, std::string>&, Args...
     // after sending arrives through the future, possibly before this returns.
     zun::com::Future<R> operator()(const std::map<std::string, std::string>& meta,
                                    Args... args) const {
-        using namespace cpp_binding::log::incidents;
-        if (port->connection_state() != Connection::available) {
-            throw Service_not_available_exception();
-        }
-        kem::com::log::Generic_logger& logger = port->logger();
-        const Service_info& info = port->service_info();
-        if (incident_enabled<Method_call_request_tx>(logger)) {
-            kem::com::log::raise_incident(
-                logger,
-                Method_call_request_tx{detail::service_of(info), detail::instance_of(info), M::id},
-                meta, args...);
-        }
+        detail::require_available(*port);
+        detail::report_request(*port, M::id, meta, args...);
         auto promise = std::make_shared<zun::com::Promise<R>>();
         zun::com::Future<R> future = promise->get_future();
 
-        std::shared_ptr<std::vector<std::uint8_t>> buffer = get_shared_payload(0);
-        someip::serialization::serialize_method_arguments(*buffer, meta, args...);
-        const std::uint8_t* first = buffer->data();
-        const std::uint8_t* last = first + buffer->size();
-        Request_future request =
-            port->call_method(M::id, Serialized_payload{0, std::move(buffer), first, last},
-                              Response_handler<M, R>(logger, promise, info));
-
-        add_cleanup(promise, std::move(request),
-                    Method_call_request_cancelled{detail::service_of(info),
-                                                  detail::instance_of(info), M::id});
+        std::shared_ptr<std::vector<std::uint8_t>> buffer = detail::serialize_request(meta);
+        if constexpr (sizeof...(Args) > 0) {
+            using someip::serialization::Serialization_properties;
+            (someip::serialization::serialize_dispatch(*buffer, args, Serialization_properties{}),
+             ...);
+        }
+        Request_future request = detail::send_request(
+            *port, M::id, std::move(buffer),
+            Response_handler<M, R>(port->logger(), promise, port->service_info()));
+        add_cleanup(promise, std::move(request), detail::cancelled_incident(*port, M::id));
         return future;
     }
 };

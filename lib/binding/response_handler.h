@@ -9,6 +9,9 @@
 // an application error -> that error; 0x81, 0x82, 0x86 -> Transport_exception with that
 // code; 0xFF -> Service_not_available_exception; any other -> Transport_exception 0x8A.
 // A payload that cannot be decoded -> Transport_exception 0x8A.
+//
+// The typed shells decode and store the record; every other step, incidents included,
+// is done once, in response_handler.cpp.
 
 #include <cstdint>
 #include <exception>
@@ -17,13 +20,10 @@
 #include <utility>
 #include <vector>
 
-// Before any log header: runtime.h names kem::com::log::Generic_logger as log::Generic_logger
-// from inside kem::com::cpp_binding, which must not yet have a nested namespace log.
-#include "binding/runtime/runtime.h"
-
 #include "binding/exceptions.h"
 #include "binding/incident_level.h"
 #include "binding/output_dispatcher.h"
+#include "binding/runtime/runtime.h"
 #include "exec/future.h"
 #include "log/generic_logger.h"
 #include "log/incidents.h"
@@ -34,32 +34,17 @@ namespace kem::com::cpp_binding::proxy {
 
 namespace detail {
 
-// Transport code stored for a return code the binding does not know and for a payload
-// that cannot be decoded.
-inline constexpr std::uint8_t invalid_response_code = 0x8A;
+// A method's GetApplicationErrorExceptionPtr.
+using Application_error_factory = std::exception_ptr (*)(std::uint8_t,
+                                                         const std::vector<std::uint8_t>&);
 
 // The payload bytes as a vector for the decoders: the runtime's buffer itself when the
 // payload spans all of it (no copy), otherwise a copy of [first, last) in `copy`.
-inline const std::vector<std::uint8_t>& payload_bytes(const Serialized_payload& payload,
-                                                      std::vector<std::uint8_t>& copy) {
-    const std::vector<std::uint8_t>* buffer = payload.buffer.get();
-    if (buffer != nullptr && payload.first == buffer->data() &&
-        payload.last == buffer->data() + buffer->size()) {
-        return *buffer;
-    }
-    if (payload.first != nullptr && payload.last > payload.first) {
-        copy.assign(payload.first, payload.last);
-    }
-    return copy;
-}
+const std::vector<std::uint8_t>& payload_bytes(const Serialized_payload& payload,
+                                               std::vector<std::uint8_t>& copy);
 
-inline zun::com::runtime::Service_id service_of(const Service_info& info) {
-    return zun::com::runtime::Service_id(info.service_id);
-}
-
-inline zun::com::runtime::Instance_id instance_of(const Service_info& info) {
-    return zun::com::runtime::Instance_id(info.instance_id);
-}
+zun::com::runtime::Service_id service_of(const Service_info& info);
+zun::com::runtime::Instance_id instance_of(const Service_info& info);
 
 // Raises Incident{service, instance, method id, code} with `args` as extra data, if enabled.
 template <class Incident, class... Args>
@@ -71,58 +56,31 @@ void raise_with_code(kem::com::log::Generic_logger& logger, const Service_info& 
     }
 }
 
-// Reports an exception thrown while a response was taken apart and stores the
-// Transport_exception 0x8A instead.
-template <class M, class Promise_holder>
-void fail_undecodable(kem::com::log::Generic_logger& logger, const Service_info& info,
-                      std::uint8_t code, const Promise_holder& promise,
-                      const std::exception& failure) {
-    raise_with_code<cpp_binding::log::incidents::Method_call_deserializer_exception>(
-        logger, info, M::id, code, failure.what());
-    promise->set_exception(
-        std::make_exception_ptr<Transport_exception>(Transport_exception(invalid_response_code)));
-}
+// The outcome of every non-zero return code, its incident raised: the application error
+// that `factory` builds, or the transport error of the code. A failure while building
+// it yields Transport_exception 0x8A, reported as a deserializer exception.
+std::exception_ptr error_outcome(kem::com::log::Generic_logger& logger, const Service_info& info,
+                                 std::uint16_t method_id, std::uint8_t code,
+                                 const Serialized_payload& payload,
+                                 Application_error_factory factory);
+
+// Reports an exception thrown while a response was taken apart; returns the
+// Transport_exception 0x8A to store instead.
+std::exception_ptr undecodable(kem::com::log::Generic_logger& logger, const Service_info& info,
+                               std::uint16_t method_id, std::uint8_t code,
+                               const std::exception& failure);
+
+// Method_call_response_rx of a void method, if enabled.
+void report_completion(kem::com::log::Generic_logger& logger, const Service_info& info,
+                       std::uint16_t method_id);
 
 // The response path of every non-zero return code. Resolves the promise; only a failing
-// delivery or an exception not derived from std::exception leaves it.
+// delivery leaves it.
 template <class M, class Promise_holder, class Payload>
 void handle_error(kem::com::log::Generic_logger& logger, const Service_info& info,
                   std::uint8_t code, Promise_holder promise, Payload payload) {
-    using namespace cpp_binding::log::incidents;
-    try {
-        std::vector<std::uint8_t> copy;
-        std::exception_ptr error =
-            M::GetApplicationErrorExceptionPtr(code, payload_bytes(payload, copy));
-        if (error) {
-            raise_with_code<Method_call_response_rx>(logger, info, M::id, code, to_string(error));
-            promise->set_exception(std::move(error));
-            return;
-        }
-        switch (code) {
-            case 0x81:
-            case 0x82:
-            case 0x86:
-                error = std::make_exception_ptr<Transport_exception>(Transport_exception(code));
-                raise_with_code<Method_call_request_err>(logger, info, M::id, code,
-                                                         to_string(error));
-                break;
-            case 0xFF:
-                error = std::make_exception_ptr<Service_not_available_exception>(
-                    Service_not_available_exception());
-                raise_with_code<Method_call_request_err>(logger, info, M::id, code,
-                                                         to_string(error));
-                break;
-            default:
-                error = std::make_exception_ptr<Transport_exception>(
-                    Transport_exception(invalid_response_code));
-                raise_with_code<Method_call_response_invalid_code>(logger, info, M::id, code,
-                                                                   to_string(error));
-                break;
-        }
-        promise->set_exception(std::move(error));
-    } catch (const std::exception& failure) {
-        fail_undecodable<M>(logger, info, code, promise, failure);
-    }
+    promise->set_exception(
+        error_outcome(logger, info, M::id, code, payload, &M::GetApplicationErrorExceptionPtr));
 }
 
 }  // namespace detail
@@ -140,13 +98,12 @@ class Response_handler {
 
     // Called once by the runtime, on one of its threads.
     void operator()(std::uint8_t code, Serialized_payload payload) const {
-        using cpp_binding::log::incidents::Method_call_response_rx;
         if (code != 0) {
             detail::handle_error<M>(*logger_, info_, code, promise_, std::move(payload));
             return;
         }
         if constexpr (std::is_void_v<R>) {
-            detail::raise_with_code<Method_call_response_rx>(*logger_, info_, M::id, 0);
+            detail::report_completion(*logger_, info_, M::id);
             promise_->set_value();
         } else {
             try {
@@ -154,10 +111,11 @@ class Response_handler {
                 someip::serialization::Deserializer in(detail::payload_bytes(payload, copy));
                 R record{};
                 Method_output_deserialization_dispatcher<R, false>::deserialize(in, record);
-                detail::raise_with_code<Method_call_response_rx>(*logger_, info_, M::id, 0, record);
+                detail::raise_with_code<cpp_binding::log::incidents::Method_call_response_rx>(
+                    *logger_, info_, M::id, 0, record);
                 promise_->set_value(std::move(record));
             } catch (const std::exception& failure) {
-                detail::fail_undecodable<M>(*logger_, info_, 0, promise_, failure);
+                promise_->set_exception(detail::undecodable(*logger_, info_, M::id, 0, failure));
             }
         }
     }

@@ -47,6 +47,39 @@ struct State {
     throw std::future_error(std::future_errc::no_state);
 }
 
+// The State's half of giving up a Future, the same for every T: empties both hooks under
+// the lock, then runs the cleanup outside it (a throwing cleanup is ignored) and drops the
+// reference. Terminates if the mutex cannot be locked. Kept out of line: it is shared by
+// every instantiation instead of being copied into each.
+[[gnu::noinline]] inline void give_up_state(std::shared_ptr<State>& state) noexcept {
+    if (state) {
+        std::function<void()> continuation;
+        std::function<void()> cleanup;
+        {
+            std::lock_guard<std::mutex> lock(state->mutex);
+            continuation = std::exchange(state->continuation, nullptr);
+            cleanup = std::exchange(state->cleanup, nullptr);
+        }
+        // Destroyed outside the lock: its captures may reach back into this State.
+        continuation = nullptr;
+        if (cleanup) {
+            try {
+                cleanup();
+            } catch (...) {
+            }
+        }
+    }
+    state.reset();
+}
+
+// Runs and destroys a continuation taken out of a State (outside its lock).
+[[gnu::noinline]] inline void run_continuation(std::function<void()>& continuation) {
+    if (continuation) {
+        std::function<void()> taken = std::move(continuation);
+        taken();
+    }
+}
+
 // What Promise<T> and Promise<void> have in common; only set_value differs.
 template <typename T>
 class Promise_core {
@@ -99,9 +132,7 @@ class Promise_core {
             store(promise_);
             continuation = std::exchange(state_->continuation, nullptr);
         }
-        if (continuation) {
-            continuation();
-        }
+        run_continuation(continuation);
     }
 
   private:
@@ -124,9 +155,7 @@ class Promise_core {
             std::promise<T> released(std::move(promise_));
         }
         state_.reset();
-        if (continuation) {
-            continuation();
-        }
+        run_continuation(continuation);
     }
 
     std::promise<T> promise_;
@@ -236,24 +265,7 @@ class Future {
 
     // Terminates if the State mutex cannot be locked; a throwing cleanup is ignored.
     void give_up() noexcept {
-        if (state_) {
-            std::function<void()> continuation;
-            std::function<void()> cleanup;
-            {
-                std::lock_guard<std::mutex> lock(state_->mutex);
-                continuation = std::exchange(state_->continuation, nullptr);
-                cleanup = std::exchange(state_->cleanup, nullptr);
-            }
-            // Destroyed outside the lock: its captures may reach back into this State.
-            continuation = nullptr;
-            if (cleanup) {
-                try {
-                    cleanup();
-                } catch (...) {
-                }
-            }
-        }
-        state_.reset();
+        future_detail::give_up_state(state_);
         future_ = std::future<T>();
     }
 

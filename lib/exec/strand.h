@@ -79,6 +79,8 @@ class Strand : Task_dispatcher {
     ZUN_RUNTIME_API void run();
 
   private:
+    void queue(std::function<void()> queued);
+
     static constexpr std::uint8_t running = 0;
     static constexpr std::uint8_t stopping = 1;
     static constexpr std::uint8_t stopped = 2;
@@ -94,8 +96,12 @@ class Strand : Task_dispatcher {
 
 template <typename Task>
 void Strand::internal_post(Task&& task) {
-    // Declared before the lock: a dropped task is destroyed after unlocking.
-    std::function<void()> queued(std::forward<Task>(task));
+    queue(std::function<void()>(std::forward<Task>(task)));
+}
+
+// The untyped half of internal_post, shared by every task type.
+inline void Strand::queue(std::function<void()> queued) {
+    // `queued` is a parameter: a dropped task is destroyed after unlocking.
     std::lock_guard<std::mutex> lock(mutex);
     if (state == stopped) {
         return;

@@ -8,10 +8,6 @@
 #include <memory>
 #include <utility>
 
-// Before any log header: runtime.h names kem::com::log::Generic_logger as log::Generic_logger
-// from inside kem::com::cpp_binding, which must not yet have a nested namespace log.
-#include "binding/runtime/runtime.h"
-
 #include "binding/method_impl.h"
 #include "exec/future.h"
 

@@ -16,19 +16,25 @@
 #include <utility>
 #include <vector>
 
-// Before any log header: runtime.h names kem::com::log::Generic_logger as log::Generic_logger
-// from inside kem::com::cpp_binding, which must not yet have a nested namespace log.
-#include "binding/runtime/runtime.h"
-
 #include "binding/find_service_handle.h"
-#include "binding/incident_level.h"
 #include "binding/proxy_impl.h"
 #include "binding/runtime/identity.h"
-#include "log/generic_logger.h"
-#include "log/incidents.h"
-#include "log/raise_incident.h"
+#include "binding/runtime/runtime.h"
 
 namespace ara::com::internal::proxy {
+
+namespace detail {
+
+// Find_service_start for the discovery `handle` of `service_id` under `instance`, if
+// enabled on ara::com::logger().
+void report_find_service_start(const char* service_id, zun::com::runtime::Instance_id instance,
+                               const ::kem::com::cpp_binding::Find_service_handle& handle);
+
+// Find_service_stop for the discovery `handle` of `service_id`, if enabled.
+void report_find_service_stop(const char* service_id,
+                              const ::kem::com::cpp_binding::Find_service_handle& handle);
+
+}  // namespace detail
 
 template <class S>
 class Proxy {
@@ -48,30 +54,16 @@ class Proxy {
     static ::kem::com::cpp_binding::Find_service_handle StartFindService(
         Find_service_handler handler, std::string instance) {
         ::zun::com::runtime::Instance_id instance_id(std::move(instance));
-        ::kem::com::log::Generic_logger& logger = ::ara::com::logger();
         ::kem::com::cpp_binding::Find_service_handle handle =
-            Impl::start_find_service(std::move(handler), instance_id, logger);
-        using ::ara::com::log::incidents::Find_service_start;
-        if (::kem::com::cpp_binding::incident_enabled<Find_service_start>(logger)) {
-            ::kem::com::log::raise_incident(
-                logger,
-                Find_service_start{::zun::com::runtime::Service_id_literal(S::service_id),
-                                   std::move(instance_id)},
-                std::to_string(handle.id));
-        }
+            Impl::start_find_service(std::move(handler), instance_id, ::ara::com::logger());
+        detail::report_find_service_start(S::service_id, std::move(instance_id), handle);
         return handle;
     }
 
     // Stops the search; unless called from the discovery's own handler, returns only when
     // no report is being handled or will be.
     static void StopFindService(::kem::com::cpp_binding::Find_service_handle handle) {
-        ::kem::com::log::Generic_logger& logger = ::ara::com::logger();
-        using ::ara::com::log::incidents::Find_service_stop;
-        if (::kem::com::cpp_binding::incident_enabled<Find_service_stop>(logger)) {
-            ::kem::com::log::raise_incident(
-                logger, Find_service_stop{::zun::com::runtime::Service_id_literal(S::service_id)},
-                std::to_string(handle.id));
-        }
+        detail::report_find_service_stop(S::service_id, handle);
         Impl::stop_find_service(std::move(handle));
     }
 

@@ -161,6 +161,10 @@ void serialize_dispatch(std::vector<std::uint8_t>& out, const T& value,
             total = detail::saturating_add(total, key.size());
             total = detail::saturating_add(total, text.size());
         }
+        // The whole map at once: its length field and entries grow the buffer one time.
+        if (total <= std::numeric_limits<std::uint32_t>::max()) {
+            out.reserve(out.size() + 4 + static_cast<std::size_t>(total));
+        }
         serialize_length_field_dispatch(4, total, out, properties);
         for (const auto& [key, text] : value) {
             serialize_string(out, key, properties);

@@ -60,7 +60,7 @@ class Generator_test(unittest.TestCase):
         self.assertEqual(trees[0], trees[1])
         listed = run(ARGS.description, extra=["--list-outputs"]).stdout.split()
         self.assertEqual(sorted(listed), sorted(trees[0]))
-        self.assertEqual(len(listed), 109 * 3 + 4)
+        self.assertEqual(len(listed), 109 * 4 + 5)
 
     def test_broken_descriptions_are_rejected_and_nothing_is_written(self):
         without_0102 = "\n".join(l for l in self.text.splitlines() if not l.startswith("0x0102"))
