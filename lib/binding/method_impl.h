@@ -67,6 +67,12 @@ Request_future send_request(Rport& port, std::uint16_t method_id,
                             std::shared_ptr<std::vector<std::uint8_t>> buffer,
                             Rport::Response_handler handler);
 
+// Sends the call and ties the runtime's request to the caller's future through the
+// promise's State, as add_cleanup does: the untyped half of operator().
+void send_call(Rport& port, std::uint16_t method_id,
+               std::shared_ptr<std::vector<std::uint8_t>> buffer, Rport::Response_handler handler,
+               const std::shared_ptr<zun::com::future_detail::State>& state);
+
 // Installs the cleanup of one call into the promise's State (see add_cleanup).
 void install_cleanup(const std::shared_ptr<zun::com::future_detail::State>& state,
                      Request_future&& request,
@@ -125,10 +131,9 @@ class Method_impl<M, false, R(const std::map<std::string, std::string>&, Args...
             (someip::serialization::serialize_dispatch(*buffer, args, Serialization_properties{}),
              ...);
         }
-        Request_future request = detail::send_request(
-            *port, M::id, std::move(buffer),
-            Response_handler<M, R>(port->logger(), promise, port->service_info()));
-        add_cleanup(promise, std::move(request), detail::cancelled_incident(*port, M::id));
+        detail::send_call(*port, M::id, std::move(buffer),
+                          Response_handler<M, R>(port->logger(), promise, port->service_info()),
+                          promise->state());
         return future;
     }
 };

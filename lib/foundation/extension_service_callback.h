@@ -24,8 +24,29 @@
 #include <vector>
 
 #include "binding/find_service_handle.h"
+#include "binding/runtime/identity.h"
 
 namespace kem::dm::foundation::extension {
+
+namespace detail {
+
+using Find_service_handle = ::kem::com::cpp_binding::Find_service_handle;
+using Report_handler = std::function<void(std::vector<zun::com::runtime::Service_handle>)>;
+using Start_find_service = Find_service_handle (*)(Report_handler, std::string);
+using Stop_find_service = void (*)(Find_service_handle);
+
+// The steps of start_find_service: copies `instance` (only an allocation failure there
+// leaves), starts the search with `start` and keeps its handle in `find_handle`,
+// replacing an earlier one; any later failure leaves `find_handle` as it was.
+void start_discovery(const std::string& instance, Report_handler handler, Start_find_service start,
+                     std::unique_ptr<Find_service_handle>& find_handle);
+
+// The steps of stop_find_service: nothing without a handle; otherwise `stop` with a copy
+// of it, failures ignored.
+void stop_discovery(const std::unique_ptr<Find_service_handle>& find_handle,
+                    Stop_find_service stop) noexcept;
+
+}  // namespace detail
 
 template <class Proxy>
 class Extension_service_callback {
@@ -41,16 +62,10 @@ class Extension_service_callback {
     // releasing, without joining) an earlier one. Only an allocation failure while copying
     // `instance` leaves it; any later failure leaves the previous handle in place.
     void start_find_service(const std::string& instance) {
-        std::string specifier(instance);
-        try {
-            typename Proxy::Find_service_handler handler = [this](std::vector<Handle_type> report) {
-                find_service_callback(std::move(report));
-            };
-            auto started = std::make_unique<::kem::com::cpp_binding::Find_service_handle>(
-                Proxy::StartFindService(std::move(handler), std::move(specifier)));
-            find_handle = std::move(started);
-        } catch (...) {
-        }
+        detail::start_discovery(
+            instance,
+            [this](std::vector<Handle_type> report) { find_service_callback(std::move(report)); },
+            &Proxy::StartFindService, find_handle);
     }
 
     // One discovery report: drops the current proxy, then builds a new one from the first
@@ -70,13 +85,7 @@ class Extension_service_callback {
     // Stops the deliveries; unless called from a report on the discovery's strand, returns
     // only when no report is being handled. The handle and the last proxy stay.
     void stop_find_service() noexcept {
-        if (!find_handle) {
-            return;
-        }
-        try {
-            Proxy::StopFindService(*find_handle);
-        } catch (...) {
-        }
+        detail::stop_discovery(find_handle, &Proxy::StopFindService);
     }
 
     // The proxy a new request uses, or null; stays alive while the caller holds it.
