@@ -28,3 +28,6 @@ foreach(dir CMAKE_INSTALL_BINDIR DIAG_INSTALL_PLUGINDIR DIAG_INSTALL_DATADIR
                             "the installed tree finds its parts relative to itself")
     endif()
 endforeach()
+
+# The plug-in folder as seen from dmsim's folder, for its RUNPATH and default plug-in path.
+file(RELATIVE_PATH DIAG_BIN_TO_PLUGINDIR /${CMAKE_INSTALL_BINDIR} /${DIAG_INSTALL_PLUGINDIR})

@@ -14,8 +14,7 @@ install(TARGETS diag_plugin com_runtime ara_log
 set_target_properties(diag_plugin com_runtime ara_log PROPERTIES INSTALL_RPATH "$ORIGIN")
 
 if(TARGET dmsim)
-    file(RELATIVE_PATH diag_bin_to_plugindir /${CMAKE_INSTALL_BINDIR} /${DIAG_INSTALL_PLUGINDIR})
-    set_target_properties(dmsim PROPERTIES INSTALL_RPATH "$ORIGIN/${diag_bin_to_plugindir}")
+    set_target_properties(dmsim PROPERTIES INSTALL_RPATH "$ORIGIN/${DIAG_BIN_TO_PLUGINDIR}")
     install(TARGETS dmsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     install(FILES ${PROJECT_SOURCE_DIR}/sim/profiles/vehicle.json
             DESTINATION ${DIAG_INSTALL_DATADIR})
