@@ -29,3 +29,19 @@ function(diag_add_test)
         DISCOVERY_TIMEOUT 60
         PROPERTIES LABELS ${label} TIMEOUT 300)
 endfunction()
+
+# diag_find_part(<option> <package>): for an ON/OFF/AUTO option, finds the package the part
+# needs (required when ON) and leaves the option ON or OFF in this scope.
+macro(diag_find_part option package)
+    if("${${option}}" STREQUAL "AUTO")
+        find_package(${package} QUIET)
+        if(${package}_FOUND)
+            set(${option} ON)
+        else()
+            message(STATUS "${package} not found: ${option} is OFF (set it ON to require it)")
+            set(${option} OFF)
+        endif()
+    elseif(${option})
+        find_package(${package} REQUIRED)
+    endif()
+endmacro()

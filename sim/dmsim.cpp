@@ -9,6 +9,7 @@
 // profile (or a bad standard input line), 3 a request cancelled by --cancel-after.
 
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -18,6 +19,9 @@
 #include <string>
 #include <system_error>
 #include <vector>
+
+#include <limits.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
@@ -45,7 +49,7 @@ constexpr char default_instance[] = "diag";
 
 struct Options {
     std::vector<std::string> requests;
-    std::string plugin = DIAG_PLUGIN_PATH;
+    std::string plugin;
     std::string vehicle;
     std::string instance;
     std::vector<std::string> meta;
@@ -130,6 +134,27 @@ ara::log::LogLevel log_level(const std::string& name) {
         {"info", ara::log::LogLevel::kInfo},      {"debug", ara::log::LogLevel::kDebug},
         {"verbose", ara::log::LogLevel::kVerbose}};
     return levels.at(name);
+}
+
+// The plug-in that dmsim loads without --plugin, found relative to the dmsim binary so that
+// an installed or unpacked tree works wherever it lies: the installed layout first
+// (bin/dmsim, lib/<multiarch>/diag-extensions/), then the build tree. When neither exists,
+// the installed path, so that the error names where the plug-in was expected.
+std::string default_plugin_path() {
+    char buffer[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) {
+        return DIAG_PLUGIN_INSTALLED;
+    }
+    std::string folder(buffer, static_cast<std::size_t>(length));
+    folder.erase(folder.find_last_of('/') + 1);
+    for (const char* relative : {DIAG_PLUGIN_INSTALLED, DIAG_PLUGIN_BUILT}) {
+        const std::string candidate = folder + relative;
+        if (access(candidate.c_str(), R_OK) == 0) {
+            return candidate;
+        }
+    }
+    return folder + DIAG_PLUGIN_INSTALLED;
 }
 
 void usage_error(const std::string& message) {
@@ -331,11 +356,15 @@ int main(int argc, char** argv) {
     CLI::App app(description, "dmsim");
     app.get_formatter()->column_width(26);
     app.footer(footer);
+    app.set_version_flag("--version", std::string("dmsim ") + DIAG_VERSION +
+                                          "\ngenerator version " +
+                                          kem::dm::plugin::generator_version);
     app.add_option("REQUEST", options.requests,
                    "UDS request bytes in hex (see Requests below); none: read standard input")
         ->option_text("...");
     app.add_option("--plugin", options.plugin,
-                   "plug-in to load (default: the one built with dmsim,\n" DIAG_PLUGIN_PATH ")")
+                   "plug-in to load (default, from dmsim's folder:\n" DIAG_PLUGIN_INSTALLED
+                   ",\nelse the one built with dmsim)")
         ->option_text("PATH");
     app.add_option("--vehicle", options.vehicle,
                    "vehicle profile, JSON (default: the built-in profile)")
@@ -375,6 +404,9 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         const int status = app.exit(e);  // prints the help, or the error
         return status == 0 ? exit_answered : exit_usage;
+    }
+    if (options.plugin.empty()) {
+        options.plugin = default_plugin_path();
     }
     try {
         return run(options);

@@ -73,6 +73,14 @@ class Dmsim : public ::testing::Test {
         posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
         args.insert(args.begin(), DMSIM_PATH);
+        // A cross-built dmsim runs under the emulator ("qemu-aarch64|-L|<root>"), as CTest
+        // runs this test.
+        std::istringstream emulator(DMSIM_EMULATOR);
+        std::vector<std::string> prefix;
+        for (std::string word; std::getline(emulator, word, '|');) {
+            prefix.push_back(word);
+        }
+        args.insert(args.begin(), prefix.begin(), prefix.end());
         std::vector<char*> argv;
         for (std::string& arg : args) {
             argv.push_back(arg.data());
@@ -80,7 +88,7 @@ class Dmsim : public ::testing::Test {
         argv.push_back(nullptr);
         pid_t pid = 0;
         Result result;
-        if (posix_spawn(&pid, DMSIM_PATH, &actions, nullptr, argv.data(), environ) == 0) {
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
             int status = 0;
             waitpid(pid, &status, 0);
             result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
