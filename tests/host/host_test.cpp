@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/application.h"
@@ -106,6 +108,46 @@ TEST(Simulated_application, answers_holds_drops_and_counts_without_keeping) {
     const std::uint16_t read_id = entry.read_method, cancel_id = entry.cancel_method;
     std::lock_guard<std::mutex> lock(mutex);
     EXPECT_EQ(seen, (std::vector<std::uint16_t>{read_id, read_id, read_id, cancel_id}));
+}
+
+// A delayed answer goes through the scheduler with its delay; until the scheduler runs it,
+// the caller waits. A method without a rule is dropped after drop_others.
+TEST(Simulated_application, hands_delayed_answers_to_its_scheduler) {
+    const auto& entry = support::expected_did(0x0102);
+    Simulated_application app(entry.service_id(), "host.delay");
+    std::mutex mutex;
+    std::vector<std::pair<std::chrono::milliseconds, std::function<void()>>> scheduled;
+    app.set_scheduler([&](std::chrono::milliseconds delay, std::function<void()> task) {
+        std::lock_guard<std::mutex> lock(mutex);
+        scheduled.emplace_back(delay, std::move(task));
+    });
+    app.answer(entry.read_method, 0, {0x42}, std::chrono::milliseconds(250));
+    app.drop_others();
+    auto did = host::connect_did(host::built_plugin(), entry.id, "host.delay");
+    ASSERT_TRUE(did);
+
+    auto read = std::async(std::launch::async, [&] {
+        Bytes response;
+        const std::uint8_t code = did->read(support::request_meta(), response);
+        return std::make_pair(code, response);
+    });
+    ASSERT_TRUE(app.wait_for_calls(1));
+    EXPECT_EQ(read.wait_for(std::chrono::milliseconds(20)), std::future_status::timeout);
+    std::function<void()> task;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ASSERT_EQ(scheduled.size(), 1u);
+        EXPECT_EQ(scheduled[0].first, std::chrono::milliseconds(250));
+        task = scheduled[0].second;
+    }
+    task();
+    EXPECT_EQ(read.get(), std::make_pair(std::uint8_t{0}, Bytes{0x42}));
+
+    EXPECT_TRUE(did->cancel(support::cancel_meta()));  // Cancel: no rule, dropped
+    ASSERT_TRUE(app.wait_for_calls(2));
+    EXPECT_EQ(app.release_held(0, {}), 0u);
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(scheduled.size(), 1u);
 }
 
 }  // namespace
