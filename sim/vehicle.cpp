@@ -10,9 +10,9 @@
 namespace dmsim {
 
 Vehicle::Vehicle(Vehicle_profile profile, const std::string& instance, Trace* trace)
-    : profile_(std::move(profile)), trace_(trace) {
-    applications_.reserve(profile_.services.size());
-    for (const Service_profile& service : profile_.services) {
+    : trace_(trace) {
+    applications_.reserve(profile.services.size());
+    for (const Service_profile& service : profile.services) {
         if (!service.offered) {
             continue;
         }

@@ -31,7 +31,6 @@ class Vehicle {
     std::size_t offered_count() const { return applications_.size(); }
 
   private:
-    const Vehicle_profile profile_;
     Trace* const trace_;
     Timer timer_;  // the delayed answers of every application
     // Last: withdrawn before the timer stops.
