@@ -103,6 +103,7 @@ TEST(Simulated_application, answers_holds_drops_and_counts_without_keeping) {
     EXPECT_TRUE(did->cancel(support::cancel_meta()));  // Cancel has no rule: answered 0
     EXPECT_EQ(dropped.get(), std::make_pair(std::uint8_t{0}, Bytes{}));
 
+    ASSERT_TRUE(app.wait_for_calls(4));  // the Cancel call travels on its own
     EXPECT_EQ(app.call_count(), 4u);
     EXPECT_TRUE(app.calls().empty());
     const std::uint16_t read_id = entry.read_method, cancel_id = entry.cancel_method;
