@@ -9,10 +9,9 @@
 #include <vector>
 
 #include "bench/allocation_counter.h"
-#include "bench/answering_service.h"
-#include "bench/record_payload.h"
 #include "bench/request_meta.h"
 #include "binding/response_handler.h"
+#include "host/record_writer.h"
 #include "log/json_rendering.h"
 #include "platform/ara_log/control.h"
 #include "services/d_f15b/d_f15b.h"
@@ -47,7 +46,7 @@ void BM_MetaInfoSerialization(benchmark::State& state) {
 }
 
 void BM_SomeipReadF15B(benchmark::State& state) {
-    const auto payload = bench::someip_payload(bench::patterned<F15b::Read::Output>(1));
+    const auto payload = host::someip_record(host::patterned<F15b::Read::Output>(1));
     for (auto _ : state) {
         ser::Deserializer in(payload);
         F15b::Read::Output record;
@@ -61,7 +60,7 @@ void BM_SomeipReadF15B(benchmark::State& state) {
 // Method_call_response_rx is at debug; the threshold stays at warn.
 void BM_IncidentDisabledLevel(benchmark::State& state) {
     platform::ara_log::set_threshold(ara::log::LogLevel::kWarn);
-    const auto record = bench::patterned<F15b::Read::Output>(1);
+    const auto record = host::patterned<F15b::Read::Output>(1);
     const auto info = f15b_info();
     auto& logger = ara::com::logger();
     for (auto _ : state) {
@@ -72,7 +71,7 @@ void BM_IncidentDisabledLevel(benchmark::State& state) {
 }
 
 void BM_RenderResponseRxF15B(benchmark::State& state) {
-    const auto record = bench::patterned<F15b::Read::Output>(1);
+    const auto record = host::patterned<F15b::Read::Output>(1);
     const auto info = f15b_info();
     const incidents::Method_call_response_rx incident{
         zun::com::runtime::Service_id(info.service_id),

@@ -12,11 +12,12 @@
 #include <memory>
 #include <vector>
 
-#include "bench/answering_service.h"
-#include "bench/connected_extension.h"
 #include "bench/discarding_sink.h"
-#include "bench/record_payload.h"
 #include "bench/request_meta.h"
+#include "host/application.h"
+#include "host/built_plugin.h"
+#include "host/extensions.h"
+#include "host/record_writer.h"
 #include "platform/ara_log/control.h"
 #include "services/d_0102/d_0102.h"
 
@@ -27,13 +28,17 @@ using D0102 = orlak::services::diag::d_0102::DataIdentifier_BasicSettingsStatus;
 int run(unsigned long count) {
     platform::ara_log::set_sink(std::make_shared<bench::Discarding_sink>());
     platform::ara_log::set_threshold(ara::log::LogLevel::kWarn);
-    const auto record = bench::patterned<D0102::Read::Output>(0x07);
+    const host::Bytes record = host::someip_record(host::patterned<D0102::Read::Output>(0x07));
     unsigned long failures = 0;
     {
-        bench::Answering_service app(
-            D0102::service_id,
-            {{D0102::Read::id, {0, bench::someip_payload(record)}}, {D0102::Cancel::id, {}}});
-        bench::Connected_did did(0x0102);
+        host::Simulated_application app(D0102::service_id, bench::bench_instance,
+                                        host::Simulated_application::Recording::none);
+        app.answer(D0102::Read::id, 0, record);
+        const auto did = host::connect_did(host::built_plugin(), 0x0102, bench::bench_instance);
+        if (!did) {
+            std::fprintf(stderr, "read_loop: the plug-in refuses 0x0102\n");
+            return 1;
+        }
         const auto& meta = bench::request_meta();
         std::vector<std::uint8_t> response;
         for (unsigned long i = 0; i < count; ++i) {

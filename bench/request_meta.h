@@ -1,10 +1,13 @@
 #pragma once
 // The MetaInfo that the benchmarks pass with every request: four entries of the size a
-// diagnostic manager typically sends.
+// diagnostic manager typically sends; and the instance under which they offer and search
+// every service.
 
 #include "foundation/types.h"
 
 namespace bench {
+
+inline const char* const bench_instance = "bench";
 
 inline const kem::dm::types::MetaInfo& request_meta() {
     static const kem::dm::types::MetaInfo meta{

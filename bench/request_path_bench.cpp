@@ -11,15 +11,18 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <type_traits>
 #include <vector>
 
 #include "bench/allocation_counter.h"
-#include "bench/answering_service.h"
-#include "bench/connected_extension.h"
-#include "bench/record_payload.h"
 #include "bench/request_meta.h"
+#include "host/application.h"
+#include "host/built_plugin.h"
+#include "host/extensions.h"
+#include "host/record_writer.h"
 #include "platform/ara_log/control.h"
 #include "services/d_0102/d_0102.h"
 #include "services/d_0261/d_0261.h"
@@ -44,7 +47,7 @@ constexpr std::size_t sequence_size = 4096;  // the byte sequence of 0xF1AF
 // Record filled with a pattern; its byte sequence, if any, holds `sequence` bytes.
 template <class Record>
 Record make_record(std::uint8_t seed, std::size_t sequence = 0) {
-    auto record = bench::patterned<Record>(seed);
+    auto record = host::patterned<Record>(seed);
     auto size_sequence = [sequence](auto& member) {
         if constexpr (std::is_same_v<std::decay_t<decltype(member)>, Bytes>) {
             member.assign(sequence, 0x5A);
@@ -54,14 +57,35 @@ Record make_record(std::uint8_t seed, std::size_t sequence = 0) {
     return record;
 }
 
-// Read answered with its record, Cancel answered empty.
+// A simulated application of the benchmarks: calls are counted, not kept. Every method
+// without a rule (Cancel) answers 0 with no payload.
+class Application : public host::Simulated_application {
+  public:
+    explicit Application(const char* service)
+        : Simulated_application(service, bench::bench_instance, Recording::none) {}
+};
+
+// Read answered with its record.
 template <class Interface>
-bench::Answering_service::Replies did_replies(std::uint8_t seed, std::size_t sequence = 0) {
-    return {
-        {Interface::Read::id,
-         {0, bench::someip_payload(make_record<typename Interface::Read::Output>(seed, sequence))}},
-        {Interface::Cancel::id, {}},
-    };
+void answer_read(Application& app, std::uint8_t seed, std::size_t sequence = 0) {
+    app.answer(Interface::Read::id, 0,
+               host::someip_record(make_record<typename Interface::Read::Output>(seed, sequence)));
+}
+
+template <class Owned>
+Owned connected(Owned extension, std::uint16_t id) {
+    if (!extension) {
+        throw std::runtime_error("the plug-in refuses identifier " + std::to_string(id));
+    }
+    return extension;
+}
+
+host::Did_extension connect_did(std::uint16_t id) {
+    return connected(host::connect_did(host::built_plugin(), id, bench::bench_instance), id);
+}
+
+host::Rid_extension connect_rid(std::uint16_t id) {
+    return connected(host::connect_rid(host::built_plugin(), id, bench::bench_instance), id);
 }
 
 // Counts the Read calls of the never-answering service as they reach it.
@@ -94,28 +118,35 @@ class Arrivals {
 // The simulated applications and the connected extensions of all request benchmarks,
 // created on first use and kept until the process ends.
 struct World {
-    Arrivals silent_reads;
-    bench::Answering_service app_0102{D0102::service_id, did_replies<D0102>(0x07)};
-    bench::Answering_service app_0261{D0261::service_id, did_replies<D0261>(0x08)};
-    bench::Answering_service app_f15b{Df15b::service_id, did_replies<Df15b>(0x10)};
-    bench::Answering_service app_f1af{Df1af::service_id, did_replies<Df1af>(0, sequence_size)};
-    bench::Answering_service app_0318{
-        R0318::service_id,
-        {{R0318::Start::id, {0, bench::someip_payload(make_record<R0318::Start::Output>(0x01))}},
-         {R0318::Cancel::id, {}}}};
-    // Never answers Read; answers Cancel.
-    bench::Answering_service app_f186{
-        Df186::service_id, {{Df186::Cancel::id, {}}}, [this](std::uint16_t method) {
-            if (method == Df186::Read::id) {
+    World() {
+        answer_read<D0102>(app_0102, 0x07);
+        answer_read<D0261>(app_0261, 0x08);
+        answer_read<Df15b>(app_f15b, 0x10);
+        answer_read<Df1af>(app_f1af, 0, sequence_size);
+        app_0318.answer(R0318::Start::id, 0,
+                        host::someip_record(make_record<R0318::Start::Output>(0x01)));
+        // Never answers Read; answers Cancel.
+        app_f186.drop(Df186::Read::id);
+        app_f186.set_observer([this](const host::Received_call& call) {
+            if (call.method_id == Df186::Read::id) {
                 silent_reads.add();
             }
-        }};
-    bench::Connected_did did_0102{0x0102};
-    bench::Connected_did did_0261{0x0261};
-    bench::Connected_did did_f15b{0xF15B};
-    bench::Connected_did did_f1af{0xF1AF};
-    bench::Connected_did did_f186{0xF186};
-    bench::Connected_rid rid_0318{0x0318};
+        });
+    }
+
+    Arrivals silent_reads;
+    Application app_0102{D0102::service_id};
+    Application app_0261{D0261::service_id};
+    Application app_f15b{Df15b::service_id};
+    Application app_f1af{Df1af::service_id};
+    Application app_0318{R0318::service_id};
+    Application app_f186{Df186::service_id};
+    host::Did_extension did_0102 = connect_did(0x0102);
+    host::Did_extension did_0261 = connect_did(0x0261);
+    host::Did_extension did_f15b = connect_did(0xF15B);
+    host::Did_extension did_f1af = connect_did(0xF1AF);
+    host::Did_extension did_f186 = connect_did(0xF186);
+    host::Rid_extension rid_0318 = connect_rid(0x0318);
 };
 
 World& world() {
@@ -143,7 +174,7 @@ class Allocation_meter {
     bench::Allocation_count start_;
 };
 
-void read_loop(benchmark::State& state, bench::Extension_data_identifier& did,
+void read_loop(benchmark::State& state, host::Extension_data_identifier& did,
                std::size_t expected_size) {
     const auto& meta = bench::request_meta();
     Bytes response;
@@ -159,7 +190,7 @@ void read_loop(benchmark::State& state, bench::Extension_data_identifier& did,
     meter.report(state);
 }
 
-bench::Extension_data_identifier& did_of(World& w, std::uint16_t id) {
+host::Extension_data_identifier& did_of(World& w, std::uint16_t id) {
     switch (id) {
         case 0xF15B:
             return *w.did_f15b;

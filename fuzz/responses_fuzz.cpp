@@ -27,9 +27,10 @@
 
 #include "ara/log/logger.h"
 #include "binding/response_handler.h"
+#include "host/interface_traits.h"
+#include "host/record_writer.h"
 #include "log/generic_logger.h"
 #include "services/all_interfaces.h"
-#include "someip/serializer.h"
 
 namespace {
 
@@ -69,50 +70,14 @@ kem::com::log::Generic_logger& logger() {
     return instance;
 }
 
-template <class M, class = void>
-struct Result_of {
-    using type = void;
-};
-template <class M>
-struct Result_of<M, std::void_t<typename M::Output>> {
-    using type = typename M::Output;
-};
-
-template <class S, class = void>
-struct Has_read : std::false_type {};
-template <class S>
-struct Has_read<S, std::void_t<typename S::Read>> : std::true_type {};
-
-template <class S, class = void>
-struct Is_full_routine : std::false_type {};
-template <class S>
-struct Is_full_routine<S, std::void_t<typename S::Stop>> : std::true_type {};
+using host::Has_read;
+using host::Is_full_routine;
+using host::Result_of;
 
 // Canonical SOME/IP size of a record: what an application that sends no surplus sends.
 template <class Record>
-std::size_t canonical_size(Record record) {
-    Bytes out;
-    auto write = [&out](const auto& member) {
-        kem::com::someip::serialization::serialize_dispatch(
-            out, member, kem::com::someip::serialization::Serialization_properties{});
-    };
-    record.visit(write);
-    return out.size();
-}
-
-// Position of the method's code in a UDSServiceFailed payload: one code for data
-// identifiers and short routines; RequestResults, Start, Stop for full routines.
-template <class S, class M>
-std::size_t code_position() {
-    if constexpr (!Is_full_routine<S>::value) {
-        return 0;
-    } else if constexpr (std::is_same_v<M, typename S::RequestResults>) {
-        return 0;
-    } else if constexpr (std::is_same_v<M, typename S::Start>) {
-        return 1;
-    } else {
-        return 2;
-    }
+std::size_t canonical_size(const Record& record) {
+    return host::someip_record(record).size();
 }
 
 void expect_transport(const kem::com::Transport_exception& failure, std::uint8_t code) {
@@ -187,7 +152,7 @@ void respond(std::uint8_t code, const std::uint8_t* data, std::size_t size, bool
             if (code != 2 || size < error_codes) {
                 fail("UDSServiceFailed without return code 2 and a complete payload");
             }
-            if (M::response_code(failure) != data[code_position<S, M>()]) {
+            if (M::response_code(failure) != data[host::error_code_position<S, M>()]) {
                 fail("UDSServiceFailed carries the wrong code for its method");
             }
         } else {

@@ -28,6 +28,9 @@
 #include <vector>
 
 #include "foundation/extension.h"
+#include "host/application.h"
+#include "host/interface_traits.h"
+#include "host/record_writer.h"
 #include "platform/ara_log/control.h"
 #include "platform/runtime/application.h"
 #include "services/all_interfaces.h"
@@ -64,20 +67,9 @@ Exchange& exchange() {
     return instance;
 }
 
-template <class S, class = void>
-struct Is_full_routine : std::false_type {};
-template <class S>
-struct Is_full_routine<S, std::void_t<typename S::Stop>> : std::true_type {};
-
-template <class S, class = void>
-struct Is_routine : std::false_type {};
-template <class S>
-struct Is_routine<S, std::void_t<typename S::Start>> : std::true_type {};
-
-template <class M, class = void>
-struct Has_output : std::false_type {};
-template <class M>
-struct Has_output<M, std::void_t<typename M::Output>> : std::true_type {};
+using host::Has_output;
+using host::Is_full_routine;
+using host::Is_routine;
 
 template <class Signature>
 struct Parameters;
@@ -159,13 +151,7 @@ std::pair<Bytes, Bytes> record_forms(std::uint8_t seed) {
         }
     };
     record.visit(fill);
-    Bytes someip;
-    auto write = [&someip](const auto& member) {
-        kem::com::someip::serialization::serialize_dispatch(
-            someip, member, kem::com::someip::serialization::Serialization_properties{});
-    };
-    record.visit(write);
-    return {someip, uds};
+    return {host::someip_record(record), uds};
 }
 
 // The extension of every routine, each connected to its own simulated application.
@@ -198,26 +184,21 @@ class Routines {
         }
     }
     void offer(const char* service) {
-        offers_.push_back(platform::runtime::offer_service(
-            service, instance, [](platform::runtime::Incoming_call call) {
-                Exchange& ex = exchange();
-                std::uint8_t code = 0;
-                Bytes payload;
-                {
-                    std::lock_guard<std::mutex> lock(ex.mutex);
-                    ++ex.calls;
-                    ex.method = call.method_id();
-                    ex.request = call.payload();
-                    code = ex.code;
-                    payload = ex.payload;
-                }
-                call.respond(code, std::move(payload));
-            }));
+        auto& app = applications_.emplace_back(std::make_unique<host::Simulated_application>(
+            service, instance, host::Simulated_application::Recording::none));
+        app->set_policy([](const host::Received_call& call) -> std::optional<host::Reply> {
+            Exchange& ex = exchange();
+            std::lock_guard<std::mutex> lock(ex.mutex);
+            ++ex.calls;
+            ex.method = call.method_id;
+            ex.request = call.payload;
+            return host::Reply{ex.code, ex.payload};
+        });
     }
 
     std::array<Extension_routine_control*, 26> extensions_{};
     std::size_t count_ = 0;
-    std::vector<platform::runtime::Offer> offers_;
+    std::vector<std::unique_ptr<host::Simulated_application>> applications_;
 };
 
 Routines& routines() {
@@ -226,21 +207,6 @@ Routines& routines() {
 }
 
 enum class Operation { start, stop, request_results };
-
-// Position of the method's code in a UDSServiceFailed payload: one code for short
-// routines; RequestResults, Start, Stop for full routines.
-template <class S, class M>
-constexpr std::size_t code_position() {
-    if constexpr (!Is_full_routine<S>::value) {
-        return 0;
-    } else if constexpr (std::is_same_v<M, typename S::RequestResults>) {
-        return 0;
-    } else if constexpr (std::is_same_v<M, typename S::Start>) {
-        return 1;
-    } else {
-        return 2;
-    }
-}
 
 struct Expected {
     bool sent = false;
@@ -275,7 +241,7 @@ Expected expect(const Bytes& request, unsigned answer, std::uint8_t seed) {
         case 4: {
             ex.code = 2;
             ex.payload = {0x31, 0x22, 0x33};
-            expected.code = ex.payload[code_position<S, M>()];
+            expected.code = ex.payload[host::error_code_position<S, M>()];
             break;
         }
         case 5:

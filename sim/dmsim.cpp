@@ -26,12 +26,13 @@
 #include <CLI/CLI.hpp>
 
 #include "binding/runtime/runtime.h"
+#include "host/extensions.h"
+#include "host/plugin.h"
 #include "platform/ara_log/control.h"
 #include "platform/ara_log/sink.h"
 #include "platform/runtime/application.h"
 #include "sim/canceller.h"
 #include "sim/hex.h"
-#include "sim/plugin.h"
 #include "sim/profile.h"
 #include "sim/report.h"
 #include "sim/trace.h"
@@ -293,10 +294,10 @@ int run(const Options& options) {
         platform::ara_log::set_sink(log_sink);
     }
 
-    std::optional<dmsim::Plugin> plugin;
+    std::optional<host::Plugin> plugin;
     try {
         plugin.emplace(options.plugin);
-    } catch (const dmsim::Plugin_error& e) {
+    } catch (const host::Plugin_error& e) {
         std::fprintf(stderr, "dmsim: %s\n", e.what());
         return exit_plugin;
     }
@@ -314,10 +315,10 @@ int run(const Options& options) {
 
     // Destroyed in reverse: the extensions end before the vehicle withdraws its offers.
     dmsim::Vehicle vehicle(std::move(*profile), vehicle_instance, trace.get());
-    std::optional<dmsim::Extension_set> extensions;
+    std::optional<host::Extension_set> extensions;
     try {
         extensions.emplace(*plugin);
-    } catch (const dmsim::Plugin_error& e) {
+    } catch (const host::Plugin_error& e) {
         std::fprintf(stderr, "dmsim: %s\n", e.what());
         return exit_plugin;
     }

@@ -5,21 +5,17 @@
 #include <limits>
 #include <type_traits>
 
+#include "host/interface_traits.h"
+#include "host/record_writer.h"
 #include "services/all_interfaces.h"
-#include "someip/serializer.h"
 
 namespace dmsim {
 
 namespace {
 
 namespace diag = orlak::services::diag;
-using kem::com::someip::serialization::Serialization_properties;
-using kem::com::someip::serialization::serialize_dispatch;
-
-template <class M, class = void>
-struct has_output : std::false_type {};
-template <class M>
-struct has_output<M, std::void_t<typename M::Output>> : std::true_type {};
+using host::Has_output;
+using host::Is_full_routine;
 
 // Records the type of every member of a record.
 struct Layout_visitor {
@@ -94,16 +90,6 @@ struct Assign_visitor {
     }
 };
 
-// Appends every member of a record by the SOME/IP rules.
-struct Serialize_visitor {
-    Bytes& out;
-
-    template <class T>
-    void operator()(T& member) {
-        serialize_dispatch(out, member, Serialization_properties{});
-    }
-};
-
 template <class Output>
 std::vector<Member> layout_of() {
     std::vector<Member> members;
@@ -111,14 +97,6 @@ std::vector<Member> layout_of() {
     Output record{};
     record.visit(visitor);
     return members;
-}
-
-template <class Output>
-Bytes serialize_record(Output& record) {
-    Bytes out;
-    Serialize_visitor visitor{out};
-    record.visit(visitor);
-    return out;
 }
 
 void check_count(const nlohmann::json& values, const std::vector<Member>& members) {
@@ -139,13 +117,12 @@ Bytes encode_record(const nlohmann::json& values) {
     Output record{};
     Assign_visitor visitor{values};
     record.visit(visitor);
-    return serialize_record(record);
+    return host::someip_record(record);
 }
 
 template <class Output>
 Bytes zero_record() {
-    Output record{};
-    return serialize_record(record);
+    return host::someip_record(Output{});
 }
 
 Bytes encode_nothing(const nlohmann::json& values) {
@@ -159,7 +136,7 @@ Bytes no_bytes() {
 
 template <class M>
 Method_info method_info(const char* name) {
-    if constexpr (has_output<M>::value) {
+    if constexpr (Has_output<M>::value) {
         return {name,
                 M::id,
                 true,
@@ -197,11 +174,6 @@ Service_info full_routine_info() {
              method_info<typename I::Start>("Start"), method_info<typename I::Stop>("Stop")}};
 }
 
-template <class I, class = void>
-struct has_stop : std::false_type {};
-template <class I>
-struct has_stop<I, std::void_t<typename I::Stop>> : std::true_type {};
-
 template <class... Is>
 void add_dids(std::vector<Service_info>& table, diag::Type_list<Is...>) {
     (table.push_back(did_info<Is>()), ...);
@@ -212,7 +184,7 @@ template <class... Is>
 void add_routines(std::vector<Service_info>& table, diag::Type_list<Is...>) {
     auto one = [&table](auto* tag) {
         using I = std::remove_pointer_t<decltype(tag)>;
-        if constexpr (has_stop<I>::value) {
+        if constexpr (Is_full_routine<I>::value) {
             table.push_back(full_routine_info<I>());
         } else {
             table.push_back(short_routine_info<I>());

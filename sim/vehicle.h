@@ -1,6 +1,7 @@
 #pragma once
-// The simulated vehicle: one application per service interface, offered through the
-// runtime stand-in and answering every call from the vehicle profile.
+// The simulated vehicle: one simulated application (host/application.h) per service
+// interface, offered through the runtime stand-in and answering every call from the vehicle
+// profile.
 //
 //   dmsim::Vehicle vehicle(dmsim::parse_profile(text, "my.json"), "diag", &trace);
 //   ... the manager finds and calls the services ...   // offers end with `vehicle`
@@ -9,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/runtime/application.h"
+#include "host/application.h"
 #include "sim/profile.h"
 #include "sim/timer.h"
 #include "sim/trace.h"
@@ -27,16 +28,13 @@ class Vehicle {
     Vehicle(const Vehicle&) = delete;
     Vehicle& operator=(const Vehicle&) = delete;
 
-    std::size_t offered_count() const { return offers_.size(); }
+    std::size_t offered_count() const { return applications_.size(); }
 
   private:
-    // Runs on the runtime's transport thread, one call at a time.
-    void handle(const Service_profile& service, platform::runtime::Incoming_call call);
-
-    const Vehicle_profile profile_;
     Trace* const trace_;
-    Timer timer_;
-    std::vector<platform::runtime::Offer> offers_;  // last: withdrawn before the timer stops
+    Timer timer_;  // the delayed answers of every application
+    // Last: withdrawn before the timer stops.
+    std::vector<std::unique_ptr<host::Simulated_application>> applications_;
 };
 
 }  // namespace dmsim

@@ -9,18 +9,19 @@
 
 #include "binding/find_first.h"
 #include "binding/proxy_impl.h"
+#include "host/application.h"
 #include "services/d_01a7/d_01a7.h"
 #include "services/r_029a/r_029a.h"
 #include "support/log_capture.h"
-#include "support/simulated_application.h"
+#include "support/wire_bytes.h"
 
 namespace {
 
+using host::Simulated_application;
 using kem::com::cpp_binding::proxy::Method_impl;
 using kem::com::cpp_binding::proxy::Proxy_impl;
 using support::Bytes;
 using support::Log_capture;
-using support::Simulated_application;
 using Did = orlak::services::diag::d_01a7::DataIdentifier_SoftwareVendor;
 using Routine = orlak::services::diag::r_029a::RoutineService_CalculateModuleHashValue;
 
@@ -77,12 +78,12 @@ TEST(Method_call, giving_up_a_request_the_runtime_has_not_accepted_is_logged_onc
     auto released = release_first.get_future().share();
     bool first = true;  // only touched on the transport thread
     Simulated_application app(Did::service_id, "method.queued");
-    app.set_policy([&](const support::Received_call&) {
+    app.set_policy([&](const host::Received_call&) {
         if (std::exchange(first, false)) {
             first_arrived.set_value();
             released.wait();
         }
-        return support::Reply{0, {0x07, 0x12, 0x34}};
+        return host::Reply{0, {0x07, 0x12, 0x34}};
     });
     Proxy_impl<Did> impl(binding_test::find_first<Did>("method.queued"));
     const Method_of<Did::Read> read(impl.port());

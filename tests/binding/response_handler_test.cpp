@@ -10,20 +10,21 @@
 #include "binding/find_first.h"
 #include "binding/method_impl.h"
 #include "binding/proxy_impl.h"
+#include "host/application.h"
 #include "services/d_01a7/d_01a7.h"
 #include "services/r_029a/r_029a.h"
 #include "support/log_capture.h"
-#include "support/simulated_application.h"
+#include "support/wire_bytes.h"
 
 namespace {
 
+using host::Simulated_application;
 using kem::com::cpp_binding::proxy::Method_impl;
 using kem::com::cpp_binding::proxy::Proxy_impl;
 using kem::com::cpp_binding::proxy::Response_handler;
 using nlohmann::json;
 using support::Bytes;
 using support::Log_capture;
-using support::Simulated_application;
 using Did = orlak::services::diag::d_01a7::DataIdentifier_SoftwareVendor;
 using Routine = orlak::services::diag::r_029a::RoutineService_CalculateModuleHashValue;
 using Level = ara::log::LogLevel;

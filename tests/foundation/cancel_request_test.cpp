@@ -8,15 +8,16 @@
 
 #include "exec/future.h"
 #include "foundation/data_identifier_extension.h"
+#include "host/application.h"
 #include "platform/runtime/application.h"
 #include "services/d_0102/d_0102.h"
-#include "support/simulated_application.h"
+#include "support/wire_bytes.h"
 
 namespace {
 
+using host::Simulated_application;
 using support::Bytes;
 using support::Meta;
-using support::Simulated_application;
 using support::someip_meta;
 using Interface = orlak::services::diag::d_0102::DataIdentifier_BasicSettingsStatus;
 using Proxy = orlak::services::diag::d_0102::proxy::DataIdentifier_BasicSettingsStatusProxy;

@@ -7,14 +7,15 @@
 #include <utility>
 #include <vector>
 
+#include "host/application.h"
 #include "platform/runtime/application.h"
 #include "services/d_0102/d_0102.h"
-#include "support/simulated_application.h"
+#include "support/wire_bytes.h"
 
 namespace {
 
+using host::Simulated_application;
 using support::Bytes;
-using support::Simulated_application;
 using Interface = orlak::services::diag::d_0102::DataIdentifier_BasicSettingsStatus;
 using Extension = orlak::services::diag::d_0102::DataIdentifier_BasicSettingsStatus_extension;
 

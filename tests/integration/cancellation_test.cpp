@@ -1,7 +1,7 @@
 // Cancellation from the manager: a cancel from a second thread ends a request that the
 // application has not answered, and the late answer is dropped.
 
-#include "support/plugin_host.h"
+#include "host/extensions.h"
 
 #include <gtest/gtest.h>
 
@@ -9,14 +9,16 @@
 #include <functional>
 #include <future>
 
+#include "host/application.h"
+#include "host/built_plugin.h"
 #include "platform/runtime/application.h"
 #include "support/expected_catalogue.h"
-#include "support/simulated_application.h"
 #include "support/wire_bytes.h"
 
 namespace {
 
 using namespace support;
+using host::Simulated_application;
 
 // Waits for an operation running on another thread, far longer than the 1 ms the wait loop
 // needs to notice a cancel. When it does not end, the held calls are answered so that the
@@ -53,7 +55,7 @@ void expect_cancel_ends(Simulated_application& app, Extension& extension, std::u
 TEST(Cancellation, ends_a_waiting_read_and_drops_the_late_answer) {
     const auto& entry = expected_did(0x0411);
     Simulated_application app(entry.service_id());
-    auto did = connect_did(entry.id);
+    auto did = host::connect_did(host::built_plugin(), entry.id);
     expect_cancel_ends(app, *did, entry.read_method,
                        [&](Bytes& response) { return did->read(request_meta(), response); });
 
@@ -70,7 +72,7 @@ TEST(Cancellation, ends_a_waiting_read_and_drops_the_late_answer) {
 TEST(Cancellation, ends_a_waiting_start_and_stop) {
     const auto& entry = expected_rid(0x0318);
     Simulated_application app(entry.service_id());
-    auto rid = connect_rid(entry.id);
+    auto rid = host::connect_rid(host::built_plugin(), entry.id);
     Bytes request = encode(entry.start_parameters, 0x30, 0).uds;
     expect_cancel_ends(app, *rid, entry.start_method(), [&](Bytes& response) {
         return rid->start(request, request_meta(), response);

@@ -1,17 +1,19 @@
 // Failures on the way back from the application end as a general reject with nothing
 // written; an application error answers its code, even 0.
 
-#include "support/plugin_host.h"
+#include "host/extensions.h"
 
 #include <gtest/gtest.h>
 
+#include "host/application.h"
+#include "host/built_plugin.h"
 #include "support/expected_catalogue.h"
-#include "support/simulated_application.h"
 #include "support/wire_bytes.h"
 
 namespace {
 
 using namespace support;
+using host::Simulated_application;
 
 TEST(Failure, data_identifier_answers) {
     const auto& entry = expected_did(0x0411);  // u8, u16, u8[12], u32
@@ -33,7 +35,7 @@ TEST(Failure, data_identifier_answers) {
         {"array length below its size", 0, short_array, 0x10},
     };
     Simulated_application app(entry.service_id());
-    auto did = connect_did(entry.id);
+    auto did = host::connect_did(host::built_plugin(), entry.id);
     for (const auto& answer : answers) {
         SCOPED_TRACE(answer.what);
         app.answer(entry.read_method, answer.code, answer.payload);

@@ -1,31 +1,31 @@
 // Every identifier end to end, through the loaded plug-in: the extension sends the request to
 // a simulated application in SOME/IP form and hands the answer to the manager in UDS form.
 
-#include "support/plugin_host.h"
+#include "host/extensions.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
+#include "host/application.h"
+#include "host/built_plugin.h"
 #include "platform/runtime/application.h"
 #include "support/expected_catalogue.h"
-#include "support/simulated_application.h"
 #include "support/wire_bytes.h"
 
 namespace {
 
 using namespace support;
+using host::Simulated_application;
 
-// Unloads the plug-in after the last test: catches work left behind in the library.
-class Unload_plug_in : public ::testing::Environment {
+// Lets the runtime deliver what the last test left behind before the process ends; the
+// plug-in stays loaded until then (host/plugin.h).
+class Settle_runtime : public ::testing::Environment {
   public:
-    void TearDown() override {
-        platform::runtime::settle();
-        Plugin_host::unload();
-    }
+    void TearDown() override { platform::runtime::settle(); }
 };
-[[maybe_unused]] const auto* const unload_environment =
-    ::testing::AddGlobalTestEnvironment(new Unload_plug_in);
+[[maybe_unused]] const auto* const settle_environment =
+    ::testing::AddGlobalTestEnvironment(new Settle_runtime);
 
 // Member values start at a byte that differs per identifier.
 std::uint8_t first_byte(const Expected_identifier& entry) {
@@ -48,7 +48,7 @@ class Data_identifier : public ::testing::TestWithParam<Expected_identifier> {};
 TEST_P(Data_identifier, read_forwards_the_record_and_the_application_error) {
     const auto& entry = GetParam();
     Simulated_application app(entry.service_id());
-    auto did = connect_did(entry.id);
+    auto did = host::connect_did(host::built_plugin(), entry.id);
     ASSERT_TRUE(did);
     for (const auto length : sequence_lengths(entry.output)) {
         const auto answer = encode(entry.output, first_byte(entry), length);
@@ -82,7 +82,7 @@ TEST_P(Routine, start_decodes_the_request_and_forwards_the_record) {
     const auto& entry = GetParam();
     const auto start = entry.start_method();
     Simulated_application app(entry.service_id());
-    auto rid = connect_rid(entry.id);
+    auto rid = host::connect_rid(host::built_plugin(), entry.id);
     ASSERT_TRUE(rid);
     const auto meta = someip_meta(request_meta());
     std::size_t sent = 0;
@@ -127,7 +127,7 @@ TEST_P(Routine, start_decodes_the_request_and_forwards_the_record) {
 TEST_P(Routine, stop_and_request_results) {
     const auto& entry = GetParam();
     Simulated_application app(entry.service_id());
-    auto rid = connect_rid(entry.id);
+    auto rid = host::connect_rid(host::built_plugin(), entry.id);
     ASSERT_TRUE(rid);
     Bytes request{0x01, 0x02, 0x03, 0x04};
     Bytes response{0xEE};

@@ -21,16 +21,21 @@
 #include <thread>
 #include <vector>
 
+#include "host/application.h"
+#include "host/built_plugin.h"
+#include "host/extensions.h"
 #include "platform/ara_log/control.h"
 #include "platform/runtime/application.h"
 #include "support/expected_catalogue.h"
-#include "support/plugin_host.h"
-#include "support/simulated_application.h"
 #include "support/wire_bytes.h"
 
 namespace {
 
 using namespace support;
+using host::built_plugin;
+using host::Received_call;
+using host::Reply;
+using host::Simulated_application;
 using namespace std::chrono_literals;
 
 constexpr std::uint8_t application_code = 0x22;
@@ -95,8 +100,8 @@ struct Service {
 
 struct Slot {
     Service* service;
-    Plugin_host::Did_extension did{nullptr, {nullptr}};
-    Plugin_host::Rid_extension rid{nullptr, {nullptr}};
+    host::Did_extension did;
+    host::Rid_extension rid;
 
     // One request; returns the method it went to.
     std::uint16_t request(unsigned which, std::uint8_t& code, Bytes& response) {
@@ -136,9 +141,9 @@ int run(unsigned threads, unsigned long operations) {
         slots[i].service = services[i % services.size()].get();
         const auto& entry = slots[i].service->entry;
         if (entry.is_routine()) {
-            slots[i].rid = connect_rid(entry.id);
+            slots[i].rid = host::connect_rid(built_plugin(), entry.id);
         } else {
-            slots[i].did = connect_did(entry.id);
+            slots[i].did = host::connect_did(built_plugin(), entry.id);
         }
     }
 
@@ -251,7 +256,5 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    const int result = run(threads, operations);
-    Plugin_host::unload();
-    return result;
+    return run(threads, operations);
 }

@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "binding/runtime/runtime.h"
+#include "host/built_plugin.h"
+#include "host/extensions.h"
 #include "support/expected_catalogue.h"
-#include "support/plugin_host.h"
 
 // The plug-in as the manager sees it: loaded with dlopen, entry points resolved by name.
 
@@ -19,7 +20,6 @@ namespace {
 
 using kem::dm::foundation::extension::Extension_data_identifier;
 using kem::dm::foundation::extension::Extension_routine_control;
-using support::Plugin_host;
 using Bytes = std::vector<std::uint8_t>;
 
 TEST(Plugin, exports_only_the_six_entry_points) {
@@ -40,47 +40,49 @@ TEST(Plugin, exports_only_the_six_entry_points) {
 }
 
 TEST(Plugin, loading_stores_its_own_generator_version_in_the_runtime) {
-    const Plugin_host& host = Plugin_host::get();
+    const host::Plugin& plugin = host::built_plugin();
     const char* version = kem::com::runtime::generator_version;
     ASSERT_NE(version, nullptr);
     EXPECT_STREQ(version, "ZMR_KTL-1.4.16_1");
     Dl_info owner{};
     ASSERT_NE(dladdr(version, &owner), 0);
     void* owner_handle = dlopen(owner.dli_fname, RTLD_NOW | RTLD_NOLOAD);
-    EXPECT_EQ(owner_handle, host.library()) << "the string must be the plug-in's own";
+    EXPECT_EQ(owner_handle, plugin.library()) << "the string must be the plug-in's own";
     if (owner_handle != nullptr) {
         dlclose(owner_handle);
     }
 }
 
 TEST(Plugin, tables_list_the_catalogue_in_order_at_a_fixed_address) {
-    const Plugin_host& host = Plugin_host::get();
-    auto table = [](kem::dm::plugin::Get_info_fn get_info) {
+    const host::Plugin& plugin = host::built_plugin();
+    auto table = [](auto get_info) {
         std::uint16_t count = 0;
         const std::uint16_t* first = get_info(&count);
         EXPECT_EQ(get_info(&count), first);
         return std::vector<std::uint16_t>(first, first + count);
     };
-    EXPECT_EQ(table(host.get_did_info), support::ids_of(support::expected_dids()));
-    EXPECT_EQ(table(host.get_rid_info), support::ids_of(support::expected_rids()));
+    EXPECT_EQ(table([&](std::uint16_t* count) { return plugin.get_did_info(count); }),
+              support::ids_of(support::expected_dids()));
+    EXPECT_EQ(table([&](std::uint16_t* count) { return plugin.get_rid_info(count); }),
+              support::ids_of(support::expected_rids()));
 }
 
 // Every identifier from 0x0000 to 0xFFFF: an object exactly for the identifiers of the
 // factory's own table, null for the other table, the gaps and both ends.
 TEST(Plugin, each_factory_accepts_exactly_its_own_table) {
-    const Plugin_host& host = Plugin_host::get();
+    const host::Plugin& plugin = host::built_plugin();
     const auto did_ids = support::ids_of(support::expected_dids());
     const auto rid_ids = support::ids_of(support::expected_rids());
     const std::set<std::uint16_t> dids(did_ids.begin(), did_ids.end());
     const std::set<std::uint16_t> rids(rid_ids.begin(), rid_ids.end());
     for (std::uint32_t id = 0; id <= 0xFFFF; ++id) {
         const auto id16 = static_cast<std::uint16_t>(id);
-        Extension_data_identifier* did = host.construct_did(id16);
-        Extension_routine_control* rid = host.construct_rid(id16);
+        Extension_data_identifier* did = plugin.construct_did(id16);
+        Extension_routine_control* rid = plugin.construct_rid(id16);
         EXPECT_EQ(did != nullptr, dids.count(id16) == 1) << std::hex << id;
         EXPECT_EQ(rid != nullptr, rids.count(id16) == 1) << std::hex << id;
-        host.destroy_did(did);
-        host.destroy_rid(rid);
+        plugin.destroy_did(did);
+        plugin.destroy_rid(rid);
     }
 }
 
@@ -88,10 +90,10 @@ TEST(Plugin, each_factory_accepts_exactly_its_own_table) {
 // routine before its request bytes are looked at), the base defaults answer 0, and the
 // caller's bytes stay as they are.
 TEST(Plugin, fresh_extensions_answer_0x10_and_touch_nothing) {
-    const Plugin_host& host = Plugin_host::get();
+    const host::Plugin& plugin = host::built_plugin();
     const kem::dm::types::MetaInfo meta{{"tester", "0E80"}};
     for (const auto& entry : support::expected_dids()) {
-        auto extension = host.make_did(entry.id);
+        auto extension = host::make_did(plugin, entry.id);
         Bytes response{0xAA}, data{1, 2, 3};
         EXPECT_EQ(extension->read(meta, response), 0x10) << entry.interface_name;
         EXPECT_EQ(extension->write(meta, data), 0);
@@ -100,7 +102,7 @@ TEST(Plugin, fresh_extensions_answer_0x10_and_touch_nothing) {
         EXPECT_EQ(data, (Bytes{1, 2, 3}));
     }
     for (const auto& entry : support::expected_rids()) {
-        auto extension = host.make_rid(entry.id);
+        auto extension = host::make_rid(plugin, entry.id);
         const int forwarded = entry.kind == support::Kind::full_routine ? 0x10 : 0;
         Bytes request{7}, response;
         EXPECT_EQ(extension->start(request, meta, response), 0x10) << entry.interface_name;
@@ -123,12 +125,12 @@ struct Host_extension : Base {
 };
 
 TEST(Plugin, destroy_takes_null_and_runs_the_most_derived_destructor) {
-    const Plugin_host& host = Plugin_host::get();
-    host.destroy_did(nullptr);
-    host.destroy_rid(nullptr);
+    const host::Plugin& plugin = host::built_plugin();
+    plugin.destroy_did(nullptr);
+    plugin.destroy_rid(nullptr);
 
-    auto first = host.make_did(0x0102);
-    auto second = host.make_did(0x0102);
+    auto first = host::make_did(plugin, 0x0102);
+    auto second = host::make_did(plugin, 0x0102);
     EXPECT_NE(first.get(), second.get());
     first.reset();
     Bytes data{9};
@@ -136,8 +138,8 @@ TEST(Plugin, destroy_takes_null_and_runs_the_most_derived_destructor) {
 
     // An object of the host's own class goes through the plug-in's destroy functions.
     int destroyed = 0;
-    host.destroy_did(new Host_extension<Extension_data_identifier>(destroyed));
-    host.destroy_rid(new Host_extension<Extension_routine_control>(destroyed));
+    plugin.destroy_did(new Host_extension<Extension_data_identifier>(destroyed));
+    plugin.destroy_rid(new Host_extension<Extension_routine_control>(destroyed));
     EXPECT_EQ(destroyed, 2);
 }
 

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "foundation/uds_codec.h"
+#include "host/interface_traits.h"
+#include "host/record_writer.h"
 #include "someip/serializer.h"
 #include "support/expected_catalogue.h"
 #include "support/wire_bytes.h"
@@ -21,18 +23,12 @@ namespace {
 using namespace orlak::services::diag;
 using support::Bytes;
 
-template <class S, class = void>
-struct is_routine : std::false_type {};
-template <class S>
-struct is_routine<S, std::void_t<typename S::Start>> : std::true_type {};
-template <class S, class = void>
-struct is_full_routine : std::false_type {};
-template <class S>
-struct is_full_routine<S, std::void_t<typename S::Stop>> : std::true_type {};
+using host::Is_full_routine;
+using host::Is_routine;
 
 template <class S>
 const support::Expected_identifier& entry_of() {
-    return is_routine<S>::value ? support::expected_rid(S::identifier)
+    return Is_routine<S>::value ? support::expected_rid(S::identifier)
                                 : support::expected_did(S::identifier);
 }
 
@@ -59,7 +55,7 @@ TYPED_TEST(Interface, matches_the_catalogue) {
     const auto& entry = entry_of<S>();
     const bool full = entry.kind == support::Kind::full_routine;
     EXPECT_EQ(S::service_id, entry.service_id());
-    EXPECT_EQ(is_full_routine<S>::value, full);
+    EXPECT_EQ(Is_full_routine<S>::value, full);
     EXPECT_EQ(S::method_count, full ? 4 : 2);
 
     // Its own application error; three codes (RequestResults, Start, Stop) for a full routine.
@@ -78,12 +74,9 @@ TYPED_TEST(Interface, matches_the_catalogue) {
 TEST(Interface_record, of_0x0411_in_uds_and_someip_form) {
     d_0411::DataIdentifier_DataBlockDescription::Read::Output record{
         0x05, 0x0102, {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L'}, 0x0A0B0C0D};
-    Bytes uds, someip;
+    Bytes uds;
     kem::dm::foundation::extension::Serialize(uds).serialize(record);
-    auto write = [&someip](auto& member) {
-        kem::com::someip::serialization::serialize_dispatch(someip, member, {});
-    };
-    record.visit(write);
+    const Bytes someip = host::someip_record(record);
     const Bytes tail{'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 10, 11, 12, 13};
     EXPECT_EQ(uds, support::concat({0x05, 0x01, 0x02}, tail));
     EXPECT_EQ(someip, support::concat({0x05, 0x01, 0x02, 0x00, 0x00, 0x00, 0x0C}, tail));

@@ -5,18 +5,6 @@
 #include <cstdio>
 
 namespace support {
-namespace {
-
-Bytes length_field(std::size_t length) {
-    return {static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
-            static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
-}
-
-Bytes text(const std::string& value) {
-    return concat(length_field(value.size()), Bytes(value.begin(), value.end()));
-}
-
-}  // namespace
 
 Encoded encode(const Layout& layout, std::uint8_t first, std::size_t sequence_length) {
     Encoded encoded;
@@ -26,20 +14,12 @@ Encoded encode(const Layout& layout, std::uint8_t first, std::size_t sequence_le
             byte = first++;
         }
         if (field.type == Field::Type::array || field.type == Field::Type::bytes) {
-            encoded.someip = concat(std::move(encoded.someip), length_field(member.size()));
+            host::append_length(encoded.someip, member.size());
         }
         encoded.uds = concat(std::move(encoded.uds), member);
         encoded.someip = concat(std::move(encoded.someip), member);
     }
     return encoded;
-}
-
-Bytes someip_meta(const Meta& meta) {
-    Bytes entries;
-    for (const auto& [key, value] : meta) {
-        entries = concat(concat(std::move(entries), text(key)), text(value));
-    }
-    return concat(length_field(entries.size()), entries);
 }
 
 Bytes concat(Bytes first, const Bytes& second) {

@@ -11,12 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "host/record_writer.h"
 #include "support/expected_catalogue.h"
 
 namespace support {
 
-using Bytes = std::vector<std::uint8_t>;
-using Meta = std::map<std::string, std::string>;
+using host::Bytes;
+using host::Meta;
+using host::someip_meta;
 
 // A record (or a Start parameter list) in UDS form, the members back to back, and in SOME/IP
 // form, where arrays and byte sequences get a big-endian 4-byte length field in front. The
@@ -27,9 +29,6 @@ struct Encoded {
     Bytes someip;
 };
 Encoded encode(const Layout& layout, std::uint8_t first, std::size_t sequence_length);
-// SOME/IP MetaInfo: 4-byte length of all entries, then per entry (keys ascending) 4-byte
-// key length, key, 4-byte value length, value.
-Bytes someip_meta(const Meta& meta);
 Bytes concat(Bytes first, const Bytes& second);
 
 // A MetaInfo as the manager passes it with a request, and one for cancel.
