@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -233,42 +232,51 @@ std::vector<Dlt_message> Dlt_reader::wait_for(const std::string& app, std::size_
 }
 
 std::vector<Dlt_message> join_parts(const std::vector<Dlt_message>& messages) {
+    // The sink sends the parts of one line one after the other.
     static const std::regex part(R"(^#(\d+) (\d+)/(\d+) ([\s\S]*)$)");
-    struct Pending {
-        std::size_t position;
-        std::size_t count;
-        std::map<std::size_t, std::string> pieces;
-    };
     std::vector<Dlt_message> joined;
-    std::map<std::string, Pending> pending;
+    Dlt_message line;      // the line being joined
+    std::string sequence;  // its S
+    std::size_t next = 0;  // the part it waits for; 0: none
+    std::size_t count = 0;
+    auto abandon = [&](const std::string& which) {
+        if (next != 0) {
+            line.text = "<incomplete #" + which + ">";
+            joined.push_back(line);
+            next = 0;
+        }
+    };
     std::smatch match;
     for (const auto& message : messages) {
         if (!std::regex_match(message.text, match, part)) {
+            abandon(sequence);
             joined.push_back(message);
             continue;
         }
-        const std::string sequence = match[1];
-        auto found = pending.find(sequence);
-        if (found == pending.end()) {
-            found =
-                pending.emplace(sequence, Pending{joined.size(), std::stoul(match[3]), {}}).first;
-            joined.push_back(Dlt_message{message.app, message.context, message.level,
-                                         "<incomplete #" + sequence + ">"});
+        const std::size_t k = std::stoul(match[2]);
+        const std::size_t n = std::stoul(match[3]);
+        if (k == 1) {
+            abandon(sequence);
+            line = message;
+            line.text.clear();
+            sequence = match[1];
+            next = 1;
+            count = n;
         }
-        Pending& line = found->second;
-        const bool fresh = line.pieces.emplace(std::stoul(match[2]), match[4]).second;
-        if (!fresh || std::stoul(match[3]) != line.count) {
-            line.count = 0;  // never completes
+        if (next == 0 || match[1] != sequence || k != next || n != count) {
+            abandon(sequence);
+            next = 1;
+            line = message;
+            abandon(match[1]);
+            continue;
         }
-        if (line.count != 0 && line.pieces.size() == line.count &&
-            line.pieces.rbegin()->first == line.count) {
-            std::string text;
-            for (const auto& [k, piece] : line.pieces) {
-                text += piece;
-            }
-            joined[line.position].text = std::move(text);
+        line.text += match[4];
+        if (++next > count) {
+            joined.push_back(line);
+            next = 0;
         }
     }
+    abandon(sequence);
     return joined;
 }
 

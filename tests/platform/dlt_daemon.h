@@ -78,8 +78,8 @@ class Dlt_reader {
     Child* process_ = nullptr;
 };
 
-// Joins numbered parts ("#S K/N piece") into their texts; other texts pass as they are.
-// A line whose parts are missing or repeated is returned as "<incomplete #S>".
+// Joins consecutive numbered parts ("#S K/N piece") into their texts; other texts pass as
+// they are. A line whose parts do not follow each other in order is "<incomplete #S>".
 std::vector<Dlt_message> join_parts(const std::vector<Dlt_message>& messages);
 
 std::string read_file(const std::string& path);

@@ -13,7 +13,7 @@
 
 // dmsim with --log dlt, as a user runs it: every incident line of a request reaches the
 // daemon at its level, and the lines joined from the parts are those that --log FILE
-// writes.
+// writes. (Without a daemon: dlt_sink_test.cpp.)
 
 namespace {
 
@@ -91,35 +91,6 @@ TEST(Dmsim_dlt, every_incident_arrives_at_its_level_and_joins_to_the_file_sink_l
     std::sort(expected.begin(), expected.end());
     std::sort(got.begin(), got.end());
     EXPECT_EQ(got, expected);
-}
-
-TEST(Dmsim_dlt, without_a_daemon_requests_are_answered_and_it_is_said_once) {
-    Dlt_daemon daemon;  // never started: its directory has no FIFO
-    const std::string dir = daemon.directory();
-    Child file_run({DIAG_DMSIM_PATH, "--log", dir + "/file.log", "--log-level", "debug", "22 F1 AF",
-                    "22 F1 90"},
-                   dir + "/file-run.txt");
-    ASSERT_EQ(file_run.wait(run_limit), 0);
-    Child dlt_run({DIAG_DMSIM_PATH, "--log", "dlt", "--log-level", "debug", "22 F1 AF", "22 F1 90"},
-                  dir + "/dlt-run.txt", daemon.environment());
-    ASSERT_EQ(dlt_run.wait(run_limit), 0);
-
-    // The answers go to standard output, the one note to standard error (here: one file).
-    const std::string answers = dlt_test::read_file(dir + "/file-run.txt");
-    const std::string output = dlt_test::read_file(dir + "/dlt-run.txt");
-    const auto note = "dlt: no DLT daemon reads " + dir + "/dlt";
-    ASSERT_NE(output.find(note), std::string::npos) << output;
-    EXPECT_EQ(output.find(note), output.rfind(note));
-    std::string rest = output;
-    rest.erase(rest.find(note), rest.find('\n', rest.find(note)) - rest.find(note) + 1);
-    // What the DLT library itself says about the lines it could not deliver stays.
-    std::string answers_only;
-    for (const auto& line : lines_of(rest)) {
-        if (line.find("~DLT~") == std::string::npos) {
-            answers_only += line + "\n";
-        }
-    }
-    EXPECT_EQ(answers_only, answers);
 }
 
 }  // namespace

@@ -44,7 +44,9 @@ ARA_LOG_API std::vector<std::string> split_text(std::string_view text, std::size
 class ARA_LOG_API Dlt_sink : public Sink {
   public:
     // Registers the application and its context (ids of 1 to 4 characters, else
-    // std::invalid_argument) with the context's level at the current threshold.
+    // std::invalid_argument) with the context's level at the current threshold. Sets the
+    // library's environment defaults (message buffer, its own notes on standard error), so
+    // it belongs to start-up, before other threads read the environment.
     Dlt_sink(const std::string& app_id, const std::string& context_id,
              const std::string& description = "diagnostic extensions incidents");
     // Unregisters the context and the application; what the library still buffers is
