@@ -17,9 +17,12 @@ namespace platform::ara_log {
 
 namespace {
 
-// Verbose-mode overhead of one string argument: type info (4), length (2), terminating
-// zero (1); the rest is margin for the library's own bookkeeping.
-constexpr std::size_t argument_overhead = 16;
+// What one message needs besides the text, within the library's message buffer: the
+// headers (standard 4, ECU id, session id and timestamp 4 each, extended 10) and the
+// string argument's type info (4), length (2) and terminating zero (1), with a margin.
+// The library buffers a message that the daemon cannot take yet only if the whole message
+// fits into that size; a larger one could not be read back and would be lost.
+constexpr std::size_t message_overhead = 64;
 constexpr std::size_t library_default_buffer = DLT_USER_BUF_MAX_SIZE;
 constexpr std::size_t largest_buffer = 65535;  // the message length field has 16 bits
 
@@ -191,7 +194,7 @@ Dlt_sink::Dlt_sink(const std::string& app_id, const std::string& context_id,
     check_id(context_id, "context");
     state_->context_id = context_id;
     state_->description = description;
-    state_->text_limit = configure_message_buffer() - argument_overhead;
+    state_->text_limit = configure_message_buffer() - message_overhead;
     // The library's own notes: warnings and worse only, on standard error (its default is
     // standard output, where dmsim prints its answers).
     ::setenv("DLT_LOG_LEVEL", "4", 0);
