@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -203,18 +202,25 @@ Dlt_reader::~Dlt_reader() {
 
 std::vector<Dlt_message> Dlt_reader::messages(const std::string& app) const {
     // "2026/01/01 10:00:00.000000   12345 000 ECU1 DMSM DIAG log debug V 1 [text]"
-    static const std::regex line(
-        R"(^\S+ \S+ +\d+ \d+ \S+ (\S{4}) (\S{4}) log (\w+) V \d+ \[(.*)\]$)");
     std::string padded = app;
     padded.resize(4, '-');
     std::vector<Dlt_message> result;
     std::istringstream in(read_file(output_));
     std::string text;
-    std::smatch match;
     while (std::getline(in, text)) {
-        if (std::regex_match(text, match, line) && match[1] == padded) {
-            result.push_back(Dlt_message{match[1], match[2], match[3], match[4]});
+        std::istringstream fields(text);
+        std::string date, time, stamp, counter, ecu, id, context, type, level, mode, count;
+        if (!(fields >> date >> time >> stamp >> counter >> ecu >> id >> context >> type >> level >>
+              mode >> count) ||
+            id != padded || type != "log" || mode != "V") {
+            continue;
         }
+        const auto at = static_cast<std::size_t>(fields.tellg());
+        if (text.compare(at, 2, " [") != 0 || text.back() != ']') {
+            continue;
+        }
+        result.push_back(
+            Dlt_message{id, context, level, text.substr(at + 2, text.size() - at - 3)});
     }
     return result;
 }
@@ -231,9 +237,45 @@ std::vector<Dlt_message> Dlt_reader::wait_for(const std::string& app, std::size_
     return got;
 }
 
+namespace {
+
+struct Part {
+    std::string sequence;
+    std::size_t k = 0;
+    std::size_t n = 0;
+    std::string piece;
+};
+
+// "#<S> <K>/<N> <piece>"
+bool parse_part(const std::string& text, Part& part) {
+    std::size_t at = 1;
+    auto number = [&](char end, std::string& digits) {
+        const std::size_t first = at;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+            ++at;
+        }
+        if (at == first || at - first > 9 || at >= text.size() || text[at] != end) {
+            return false;
+        }
+        digits = text.substr(first, at - first);
+        ++at;
+        return true;
+    };
+    std::string k, n;
+    if (text.empty() || text[0] != '#' || !number(' ', part.sequence) || !number('/', k) ||
+        !number(' ', n)) {
+        return false;
+    }
+    part.k = std::stoul(k);
+    part.n = std::stoul(n);
+    part.piece = text.substr(at);
+    return true;
+}
+
+}  // namespace
+
 std::vector<Dlt_message> join_parts(const std::vector<Dlt_message>& messages) {
     // The sink sends the parts of one line one after the other.
-    static const std::regex part(R"(^#(\d+) (\d+)/(\d+) ([\s\S]*)$)");
     std::vector<Dlt_message> joined;
     Dlt_message line;      // the line being joined
     std::string sequence;  // its S
@@ -246,31 +288,31 @@ std::vector<Dlt_message> join_parts(const std::vector<Dlt_message>& messages) {
             next = 0;
         }
     };
-    std::smatch match;
     for (const auto& message : messages) {
-        if (!std::regex_match(message.text, match, part)) {
+        Part match;
+        if (!parse_part(message.text, match)) {
             abandon(sequence);
             joined.push_back(message);
             continue;
         }
-        const std::size_t k = std::stoul(match[2]);
-        const std::size_t n = std::stoul(match[3]);
+        const std::size_t k = match.k;
+        const std::size_t n = match.n;
         if (k == 1) {
             abandon(sequence);
             line = message;
             line.text.clear();
-            sequence = match[1];
+            sequence = match.sequence;
             next = 1;
             count = n;
         }
-        if (next == 0 || match[1] != sequence || k != next || n != count) {
+        if (next == 0 || match.sequence != sequence || k != next || n != count) {
             abandon(sequence);
             next = 1;
             line = message;
-            abandon(match[1]);
+            abandon(match.sequence);
             continue;
         }
-        line.text += match[4];
+        line.text += match.piece;
         if (++next > count) {
             joined.push_back(line);
             next = 0;
