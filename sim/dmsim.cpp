@@ -29,6 +29,7 @@
 #include "host/extensions.h"
 #include "host/plugin.h"
 #include "platform/ara_log/control.h"
+#include "platform/ara_log/dlt_sink.h"
 #include "platform/ara_log/sink.h"
 #include "platform/runtime/application.h"
 #include "sim/canceller.h"
@@ -56,6 +57,7 @@ struct Options {
     std::vector<std::string> meta;
     std::string log_level = "warn";
     std::string log_file;
+    std::string dlt_app = "DMSM";
     std::string trace_file;
     std::optional<unsigned> cancel_after_ms;
     bool json = false;
@@ -280,7 +282,14 @@ int run(const Options& options) {
         }
     }
     std::shared_ptr<platform::ara_log::Sink> log_sink;
-    if (!options.log_file.empty()) {
+    if (options.log_file == "dlt") {
+        try {
+            log_sink = std::make_shared<platform::ara_log::Dlt_sink>(options.dlt_app, "DIAG");
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "dmsim: cannot log to DLT: %s\n", e.what());
+            return exit_usage;
+        }
+    } else if (!options.log_file.empty()) {
         try {
             log_sink = std::make_shared<platform::ara_log::File_sink>(options.log_file);
         } catch (const std::system_error& e) {
@@ -293,6 +302,16 @@ int run(const Options& options) {
     if (log_sink) {
         platform::ara_log::set_sink(log_sink);
     }
+    // The sink is released when run returns, after the vehicle: the DLT sink then hands
+    // what the DLT library still buffers to the daemon.
+    struct Sink_release {
+        bool installed;
+        ~Sink_release() {
+            if (installed) {
+                platform::ara_log::set_sink(nullptr);
+            }
+        }
+    } sink_release{log_sink != nullptr};
 
     std::optional<host::Plugin> plugin;
     try {
@@ -386,8 +405,13 @@ int main(int argc, char** argv) {
         ->option_text("LEVEL")
         ->check(CLI::IsMember({"off", "fatal", "error", "warn", "info", "debug", "verbose"}));
     app.add_option("--log", options.log_file,
-                   "write the log lines to FILE instead of standard error")
-        ->option_text("FILE");
+                   "write the log lines to FILE instead of standard error; \"dlt\":\n"
+                   "send them to the DLT daemon (context DIAG; long lines in\n"
+                   "numbered parts \"#S K/N ...\")")
+        ->option_text("FILE|dlt");
+    app.add_option("--dlt-app", options.dlt_app,
+                   "DLT application id with --log dlt, 1 to 4 characters (default DMSM)")
+        ->option_text("ID");
     app.add_option("--trace", options.trace_file,
                    "write one JSON line per method call that a simulated application\n"
                    "receives, when it arrives: {\"service\":\"<interface>\",\"instance\":\n"

@@ -1,5 +1,6 @@
 #include "ara/log/logger.h"
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -10,11 +11,10 @@
 
 namespace ara::log {
 
-namespace detail {
-std::atomic<LogLevel> threshold{LogLevel::kWarn};
-}  // namespace detail
-
 namespace {
+
+// The process-wide threshold: a level is enabled when it is neither kOff nor above it.
+std::atomic<LogLevel> threshold{LogLevel::kWarn};
 
 // Process-wide state that must survive static destruction: threads of the runtime may
 // still log while the process exits. Allocated once and never freed.
@@ -38,6 +38,12 @@ Logger::Logger(std::string context_id, std::string description)
     : context_id_(std::move(context_id)), description_(std::move(description)) {}
 
 Logger::~Logger() = default;
+
+bool Logger::IsLogEnabled(LogLevel level) const noexcept {
+    const auto limit = threshold.load(std::memory_order_relaxed);
+    return level != LogLevel::kOff &&
+           static_cast<std::uint8_t>(level) <= static_cast<std::uint8_t>(limit);
+}
 
 Logger& CreateLogger(const std::string& context_id, const std::string& description) {
     auto& s = state();
@@ -81,17 +87,19 @@ LogStream::~LogStream() {
 namespace platform::ara_log {
 
 void set_threshold(::ara::log::LogLevel level) noexcept {
-    ::ara::log::detail::threshold.store(level, std::memory_order_relaxed);
+    ::ara::log::threshold.store(level, std::memory_order_relaxed);
+    current_sink()->threshold_changed(level);
 }
 
 ::ara::log::LogLevel threshold() noexcept {
-    return ::ara::log::detail::threshold.load(std::memory_order_relaxed);
+    return ::ara::log::threshold.load(std::memory_order_relaxed);
 }
 
 std::shared_ptr<Sink> set_sink(std::shared_ptr<Sink> sink) {
     if (!sink) {
         sink = std::make_shared<Console_sink>();
     }
+    sink->threshold_changed(threshold());
     auto& s = ::ara::log::state();
     std::lock_guard<std::mutex> lock(s.sink_mutex);
     std::swap(s.sink, sink);

@@ -44,6 +44,16 @@ void Sink::write(const Message& message) noexcept {
     }
 }
 
+void Sink::threshold_changed(ara::log::LogLevel level) noexcept {
+    try {
+        on_threshold(level);
+    } catch (...) {
+        // The threshold still applies on this side.
+    }
+}
+
+void Sink::on_threshold(ara::log::LogLevel) {}
+
 // One fwrite per line: stdio locks the stream per call, so lines never interleave.
 void Console_sink::do_write(const Message& message) {
     const auto line = format_line(message);

@@ -7,7 +7,6 @@
 // Every logger follows one process-wide level threshold (default kWarn); where messages
 // go is the installed sink. Both are controlled through "platform/ara_log/control.h".
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -25,11 +24,6 @@ enum class LogLevel : std::uint8_t {
     kVerbose = 6,
 };
 
-namespace detail {
-// The process-wide threshold: a level is enabled when it is neither kOff nor above it.
-ARA_LOG_API extern std::atomic<LogLevel> threshold;
-}  // namespace detail
-
 // One log context. Thread-safe; lives as long as whoever created it keeps it (the ones
 // from CreateLogger live until the process ends).
 class ARA_LOG_API Logger {
@@ -39,12 +33,10 @@ class ARA_LOG_API Logger {
     Logger& operator=(const Logger&) = delete;
     ~Logger();
 
-    // One relaxed atomic load; sits on the request path.
-    bool IsLogEnabled(LogLevel level) const noexcept {
-        const auto limit = detail::threshold.load(std::memory_order_relaxed);
-        return level != LogLevel::kOff &&
-               static_cast<std::uint8_t>(level) <= static_cast<std::uint8_t>(limit);
-    }
+    // True when the level is neither kOff nor above the process-wide threshold. One
+    // relaxed atomic load; sits on the request path. Out of line, as on the platform: the
+    // threshold is the library's own state.
+    bool IsLogEnabled(LogLevel level) const noexcept;
 
     const std::string& ContextId() const noexcept { return context_id_; }
     const std::string& Description() const noexcept { return description_; }

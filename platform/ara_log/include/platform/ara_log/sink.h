@@ -40,8 +40,14 @@ class ARA_LOG_API Sink {
     // logging never throws into the caller.
     void write(const Message& message) noexcept;
 
+    // Called with the process-wide threshold when the sink is installed and whenever the
+    // threshold changes while it is installed; exceptions of the hook are swallowed.
+    void threshold_changed(ara::log::LogLevel level) noexcept;
+
   protected:
     virtual void do_write(const Message& message) = 0;
+    // For sinks whose far end filters by level too; does nothing by default.
+    virtual void on_threshold(ara::log::LogLevel level);
 };
 
 // One line per message (format_line) on a standard stream; standard error by default.
