@@ -26,3 +26,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
+
+# pkg-config looks at the target's package configurations only, so that a host library
+# (libdlt-dev for amd64) is never taken for the target's.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/${DIAG_CROSS_TRIPLE}/pkgconfig:/usr/share/pkgconfig)
