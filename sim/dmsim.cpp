@@ -79,7 +79,11 @@ constexpr char footer[] = R"(Requests
   is not hex prints "<line> -> error: <why>" and the next lines are still answered. A
   bad REQUEST argument stops dmsim before anything runs.
 
-  22 DID [DID ...]       ReadDataByIdentifier: reads each DID in order -> 62 DID data ...
+  10 SF                  DiagnosticSessionControl, SF 01 default, 03 extended -> 50 SF
+                         00 32 01 F4 (P2 and P2*); back to default after 5 s idle
+  3E 00                  TesterPresent -> 7E 00
+  22 DID [DID ...]       ReadDataByIdentifier: reads each DID in order -> 62 DID data ...;
+                         DIDs not served are left out (none served: 7F 22 31)
   2E DID DATA ...        WriteDataByIdentifier -> 6E DID
   31 SF RID [OPTION ...] RoutineControl, SF 01 start, 02 stop, 03 request results; the
                          option bytes are the routine's input -> 71 SF RID data ...
@@ -87,11 +91,16 @@ constexpr char footer[] = R"(Requests
   12 (sub-function not supported), 13 (wrong length) and 31 (identifier not served; a
   22 request is checked whole before any DID is read). Other codes come from the
   plug-in (10: service not found or failed, 13: routine input too short) or from the
-  simulated application (the profile's "error").
+  simulated application (the profile's "error"). Bit 0x80 of the sub-function of 10, 3E
+  and 31 suppresses a positive answer. An answer not ready after --p2 is preceded by
+  7F SID 78 (response pending), repeated every --pending-interval; after --max-pending
+  of them the request is cancelled and answers 7F SID 10.
 
 Output
-  Text: one line per request, "22 F1 90 -> 62 F1 90 57 44 ...".
-  --json: {"request":"22F190","response":"62F190...","elapsed_us":N}.
+  Text: one line per request, "22 F1 90 -> 62 F1 90 57 44 ..."; a suppressed answer
+  "3E 80 -> suppressed".
+  --json: {"request":"22F190","response":"62F190...","elapsed_us":N}, plus "pending":N
+  after pending answers and "suppressed":true (with "response":"").
   A request cancelled by --cancel-after prints "cancelled, no response", or
   "cancelled":true and no "response".
 
@@ -119,6 +128,16 @@ Vehicle profile (--vehicle FILE; the built-in one is sim/profiles/vehicle.json)
   sequences). Keys starting with "_" are comments, at every level. A profile that is
   not valid JSON, names an unknown identifier or method, or gives values that do not
   fit the record is rejected with a message naming the file and the place.
+
+DoIP (--doip [ADDRESS:]PORT)
+  Serves testers over TCP (protocol version 2 or 3) and answers vehicle identification,
+  entity status and power mode over UDP on the same port, until SIGINT or SIGTERM. A
+  tester activates routing with a source address 0E00-0FFF, then sends UDS in diagnostic
+  messages to the entity's logical address or to E400. The profile may name the entity:
+    "doip": {"vin": "<17 characters>", "logical_address": "1000",
+             "eid": "00023631001C", "gid": "00023631001C"}
+  (VIN default: the answer for DID F190). Sockets without routing activation close after
+  2 s, idle ones after 5 min. A tester that disconnects has its request cancelled.
 
 Exit status
   0  every request was answered (negative responses included)

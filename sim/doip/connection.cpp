@@ -44,6 +44,9 @@ Connection::Connection(asio::ip::tcp::socket socket, Server& server)
       framer_(Transport::tcp, server.options_.max_payload) {}
 
 void Connection::start() {
+    // Acknowledgement and answer are separate small writes: send each at once.
+    asio::error_code ignored;
+    socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
     restart_timer();
     read();
 }
