@@ -5,11 +5,6 @@
 //
 //   doip_stress <dmsim> [testers=16] [requests=1000]
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -19,8 +14,6 @@
 #include <vector>
 
 #include "sim/doip_client.h"
-
-extern char** environ;
 
 namespace {
 
@@ -66,43 +59,13 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    int out[2];
-    if (pipe(out) != 0) {
-        return 2;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::string max_testers = std::to_string(testers);
-    std::vector<std::string> args = {argv[1], "--doip", "127.0.0.1:0", "--max-testers",
-                                     max_testers};
-    std::vector<char*> argv_child;
-    for (std::string& arg : args) {
-        argv_child.push_back(arg.data());
-    }
-    argv_child.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[1], &actions, nullptr, argv_child.data(), environ) != 0) {
-        std::fprintf(stderr, "doip_stress: cannot start %s\n", argv[1]);
-        return 2;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    std::string line;
-    char c = 0;
-    while (read(out[0], &c, 1) == 1 && c != '\n') {
-        line += c;
-    }
-    close(out[0]);
-    const auto colon = line.rfind(':');
-    if (colon == std::string::npos) {
+    doip_test::Server_process server(
+        argv[1], {"--doip", "127.0.0.1:0", "--max-testers", std::to_string(testers)});
+    const std::uint16_t port = server.port();
+    if (port == 0) {
         std::fprintf(stderr, "doip_stress: dmsim announced no port\n");
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
         return 2;
     }
-    const auto port = static_cast<std::uint16_t>(std::stoul(line.substr(colon + 1)));
 
     const std::vector<Case> all = cases();
     std::vector<Tester_result> results(static_cast<std::size_t>(testers));
@@ -134,10 +97,7 @@ int main(int argc, char** argv) {
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
 
-    kill(pid, SIGTERM);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    const bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const bool clean = server.stop() == 0;
 
     std::vector<double> latencies;
     int wrong = 0;

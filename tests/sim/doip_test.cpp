@@ -2,13 +2,6 @@
 // entity's answers on TCP and UDP, pending answers, cancel on disconnect, hostile peers,
 // parallel testers and a clean stop on SIGTERM.
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -22,8 +15,6 @@
 #include <vector>
 
 #include "sim/doip_client.h"
-
-extern char** environ;
 
 namespace {
 
@@ -60,21 +51,14 @@ class DoipServer : public ::testing::Test {
         std::ofstream(dir_ / "vehicle.json") << profile_text;
     }
     void TearDown() override {
-        if (pid_ > 0) {
+        if (server_) {
             EXPECT_EQ(stop(), 0);
         }
         fs::remove_all(dir_);
     }
 
     void start(std::vector<std::string> extra = {}) {
-        int out[2];
-        ASSERT_EQ(pipe(out), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::vector<std::string> args = {DMSIM_PATH,
-                                         "--doip",
+        std::vector<std::string> args = {"--doip",
                                          "127.0.0.1:0",
                                          "--vehicle",
                                          (dir_ / "vehicle.json").string(),
@@ -85,46 +69,15 @@ class DoipServer : public ::testing::Test {
                                          "--doip-alive-timeout",
                                          "200"};
         args.insert(args.end(), extra.begin(), extra.end());
-        std::vector<char*> argv;
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        ASSERT_EQ(posix_spawn(&pid_, DMSIM_PATH, &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        // "dmsim: DoIP entity 1234 listening on 127.0.0.1:PORT"
-        std::string line;
-        pollfd waiting{out[0], POLLIN, 0};
-        while (line.find('\n') == std::string::npos && poll(&waiting, 1, 30'000) > 0) {
-            char buffer[256];
-            const ssize_t got = read(out[0], buffer, sizeof buffer);
-            if (got <= 0) {
-                break;
-            }
-            line.append(buffer, static_cast<std::size_t>(got));
-        }
-        close(out[0]);
-        const auto colon = line.rfind(':');
-        ASSERT_NE(colon, std::string::npos) << "no port announced: " << line;
-        port_ = static_cast<std::uint16_t>(std::stoul(line.substr(colon + 1)));
+        server_ = std::make_unique<doip_test::Server_process>(DMSIM_PATH, args);
+        port_ = server_->port();
+        ASSERT_NE(port_, 0) << "dmsim announced no port";
     }
 
-    // SIGTERM, then the exit status (-1 when it does not end within 20 s).
     int stop() {
-        kill(pid_, SIGTERM);
-        for (int i = 0; i < 2000; ++i) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-        return -1;
+        const int status = server_->stop();
+        server_.reset();
+        return status;
     }
 
     fs::path trace_path() const { return dir_ / "trace.jsonl"; }
@@ -168,7 +121,7 @@ class DoipServer : public ::testing::Test {
     }
 
     fs::path dir_;
-    pid_t pid_ = -1;
+    std::unique_ptr<doip_test::Server_process> server_;
     std::uint16_t port_ = 0;
 };
 
