@@ -248,7 +248,7 @@ TEST_F(DoipServer, VehicleIdentificationOverUdp) {
 }
 
 TEST_F(DoipServer, PendingAnswersAndCancelWhenTheTesterLeaves) {
-    start({"--p2", "20", "--pending-interval", "40"});
+    start({"--p2", "20", "--pending-interval", "40", "--doip-idle-timeout", "1000"});
     auto client = activated();
     int pending = 0;
     EXPECT_EQ(ask(*client, "22 3C 0E", entity, &pending), "62 3C 0E 03");
@@ -269,6 +269,9 @@ TEST_F(DoipServer, PendingAnswersAndCancelWhenTheTesterLeaves) {
         std::this_thread::sleep_for(10ms);
     }
     EXPECT_TRUE(cancelled);
+    // An activated tester that stays silent is closed after the idle timeout.
+    auto idle = activated();
+    EXPECT_TRUE(idle->closed_by_peer());
 }
 
 TEST_F(DoipServer, HostilePeersDoNotDisturbOtherTesters) {
