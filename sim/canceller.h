@@ -14,33 +14,35 @@
 #include <mutex>
 #include <thread>
 
+#include "sim/operation_watch.h"
+
 namespace dmsim {
 
-class Canceller {
+class Canceller : public Operation_watch {
   public:
     using Clock = std::chrono::steady_clock;
 
     // Starts the canceller's thread.
     explicit Canceller(std::chrono::milliseconds after);
     // Stops the thread; a watch still running is abandoned without a cancel.
-    ~Canceller();
+    ~Canceller() override;
     Canceller(const Canceller&) = delete;
     Canceller& operator=(const Canceller&) = delete;
 
     // Starts the clock of a request: every operation watched until the next begin_request
     // shares the limit `after` from now.
-    void begin_request();
+    void begin_request() override;
 
     // Watches one extension operation that the calling thread is about to run: once the
     // request's limit has passed and the watch is still on, `cancel` runs on the
     // canceller's thread; it runs again every retry interval while the watch stays on (a
     // cancel that arrives before the operation started waiting is lost by the extension).
     // At most one watch at a time, set and ended by the same thread.
-    void watch(std::function<bool()> cancel);
+    void watch(std::function<bool()> cancel) override;
 
     // Ends the watch and returns whether a cancel ran and returned true. Waits for a cancel
     // call in progress to return.
-    bool unwatch();
+    bool unwatch() override;
 
     static constexpr std::chrono::milliseconds retry_interval{50};
 

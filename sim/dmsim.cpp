@@ -8,6 +8,7 @@
 // Exit status: 0 every request answered, 1 plug-in not loadable, 2 usage error or bad
 // profile (or a bad standard input line), 3 a request cancelled by --cancel-after.
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
@@ -32,7 +33,8 @@
 #include "platform/ara_log/dlt_sink.h"
 #include "platform/ara_log/sink.h"
 #include "platform/runtime/application.h"
-#include "sim/canceller.h"
+#include "sim/doip/serve.h"
+#include "sim/ecu.h"
 #include "sim/hex.h"
 #include "sim/profile.h"
 #include "sim/report.h"
@@ -61,6 +63,13 @@ struct Options {
     std::string trace_file;
     std::optional<unsigned> cancel_after_ms;
     bool json = false;
+    std::optional<std::string> doip;  // [ADDRESS:]PORT; empty: the default
+    unsigned p2_ms = 50;
+    unsigned pending_interval_ms = 2000;
+    unsigned max_pending = 10;
+    unsigned max_dids = 32;
+    unsigned s3_ms = 5000;
+    dmsim::doip::Server_options server;
 };
 
 constexpr char description[] =
@@ -77,7 +86,11 @@ constexpr char footer[] = R"(Requests
   is not hex prints "<line> -> error: <why>" and the next lines are still answered. A
   bad REQUEST argument stops dmsim before anything runs.
 
-  22 DID [DID ...]       ReadDataByIdentifier: reads each DID in order -> 62 DID data ...
+  10 SF                  DiagnosticSessionControl, SF 01 default, 03 extended -> 50 SF
+                         00 32 01 F4 (P2 and P2*); back to default after 5 s idle
+  3E 00                  TesterPresent -> 7E 00
+  22 DID [DID ...]       ReadDataByIdentifier: reads each DID in order -> 62 DID data ...;
+                         DIDs not served are left out (none served: 7F 22 31)
   2E DID DATA ...        WriteDataByIdentifier -> 6E DID
   31 SF RID [OPTION ...] RoutineControl, SF 01 start, 02 stop, 03 request results; the
                          option bytes are the routine's input -> 71 SF RID data ...
@@ -85,11 +98,16 @@ constexpr char footer[] = R"(Requests
   12 (sub-function not supported), 13 (wrong length) and 31 (identifier not served; a
   22 request is checked whole before any DID is read). Other codes come from the
   plug-in (10: service not found or failed, 13: routine input too short) or from the
-  simulated application (the profile's "error").
+  simulated application (the profile's "error"). Bit 0x80 of the sub-function of 10, 3E
+  and 31 suppresses a positive answer. An answer not ready after --p2 is preceded by
+  7F SID 78 (response pending), repeated every --pending-interval; after --max-pending
+  of them the request is cancelled and answers 7F SID 10.
 
 Output
-  Text: one line per request, "22 F1 90 -> 62 F1 90 57 44 ...".
-  --json: {"request":"22F190","response":"62F190...","elapsed_us":N}.
+  Text: one line per request, "22 F1 90 -> 62 F1 90 57 44 ..."; a suppressed answer
+  "3E 80 -> suppressed".
+  --json: {"request":"22F190","response":"62F190...","elapsed_us":N}, plus "pending":N
+  after pending answers and "suppressed":true (with "response":"").
   A request cancelled by --cancel-after prints "cancelled, no response", or
   "cancelled":true and no "response".
 
@@ -117,6 +135,16 @@ Vehicle profile (--vehicle FILE; the built-in one is sim/profiles/vehicle.json)
   sequences). Keys starting with "_" are comments, at every level. A profile that is
   not valid JSON, names an unknown identifier or method, or gives values that do not
   fit the record is rejected with a message naming the file and the place.
+
+DoIP (--doip [ADDRESS:]PORT)
+  Serves testers over TCP (protocol version 2 or 3) and answers vehicle identification,
+  entity status and power mode over UDP on the same port, until SIGINT or SIGTERM. A
+  tester activates routing with a source address 0E00-0FFF, then sends UDS in diagnostic
+  messages to the entity's logical address or to E400. The profile may name the entity:
+    "doip": {"vin": "<17 characters>", "logical_address": "1000",
+             "eid": "00023631001C", "gid": "00023631001C"}
+  (VIN default: the answer for DID F190). Sockets without routing activation close after
+  2 s, idle ones after 5 min. A tester that disconnects has its request cancelled.
 
 Exit status
   0  every request was answered (negative responses included)
@@ -184,16 +212,12 @@ std::optional<kem::dm::types::MetaInfo> parse_meta(const std::vector<std::string
 
 class Session {
   public:
-    Session(const Options& options, kem::dm::types::MetaInfo meta, dmsim::Uds_router router,
-            dmsim::Canceller* canceller)
-        : options_(options),
-          meta_(std::move(meta)),
-          router_(std::move(router)),
-          canceller_(canceller) {}
+    Session(const Options& options, kem::dm::types::MetaInfo meta, const dmsim::Ecu& ecu)
+        : options_(options), meta_(std::move(meta)), ecu_(ecu), tester_(ecu.options()) {}
 
     void answer(const dmsim::Bytes& request) {
         const auto start = std::chrono::steady_clock::now();
-        const dmsim::Outcome outcome = router_.answer(request, meta_, canceller_);
+        const dmsim::Outcome outcome = ecu_.answer(request, meta_, tester_);
         const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
             std::chrono::steady_clock::now() - start);
         cancelled_ = cancelled_ || outcome.cancelled;
@@ -220,8 +244,8 @@ class Session {
 
     const Options& options_;
     const kem::dm::types::MetaInfo meta_;
-    const dmsim::Uds_router router_;
-    dmsim::Canceller* const canceller_;
+    const dmsim::Ecu& ecu_;
+    dmsim::Tester tester_;
     bool cancelled_ = false;
     bool rejected_ = false;
 };
@@ -242,6 +266,26 @@ void read_standard_input(Session& session) {
             session.reject(line, e.what());
         }
     }
+}
+
+// The DoIP identity: the profile's "doip" object; the VIN defaults to the answer for DID F190.
+dmsim::doip::Entity doip_entity(const dmsim::Doip_profile& profile, const dmsim::Ecu& ecu,
+                                const kem::dm::types::MetaInfo& meta) {
+    dmsim::doip::Entity entity;
+    entity.vin.fill(0xFF);
+    if (profile.vin) {
+        std::copy(profile.vin->begin(), profile.vin->end(), entity.vin.begin());
+    } else {
+        dmsim::Tester tester(ecu.options());
+        const dmsim::Bytes answer = ecu.answer({0x22, 0xF1, 0x90}, meta, tester).response;
+        if (answer.size() >= 3 + entity.vin.size() && answer[0] == 0x62) {
+            std::copy_n(answer.begin() + 3, entity.vin.size(), entity.vin.begin());
+        }
+    }
+    entity.logical_address = profile.logical_address.value_or(entity.logical_address);
+    entity.eid = profile.eid.value_or(entity.eid);
+    entity.gid = profile.gid.value_or(entity.gid);
+    return entity;
 }
 
 int run(const Options& options) {
@@ -333,6 +377,7 @@ int run(const Options& options) {
     }
 
     // Destroyed in reverse: the extensions end before the vehicle withdraws its offers.
+    const dmsim::Doip_profile doip_profile = profile->doip;
     dmsim::Vehicle vehicle(std::move(*profile), vehicle_instance, trace.get());
     std::optional<host::Extension_set> extensions;
     try {
@@ -351,12 +396,26 @@ int run(const Options& options) {
                      vehicle.offered_count(), vehicle_instance.c_str());
     }
 
-    std::optional<dmsim::Canceller> canceller;
+    dmsim::Ecu_options ecu_options;
+    ecu_options.p2 = std::chrono::milliseconds(options.p2_ms);
+    ecu_options.pending_interval = std::chrono::milliseconds(options.pending_interval_ms);
+    ecu_options.max_pending = options.max_pending;
+    ecu_options.s3 = std::chrono::milliseconds(options.s3_ms);
+    ecu_options.limits.max_dids = options.max_dids;
+    ecu_options.limits.max_data_size = options.server.max_data_size;
     if (options.cancel_after_ms) {
-        canceller.emplace(std::chrono::milliseconds(*options.cancel_after_ms));
+        ecu_options.cancel_after = std::chrono::milliseconds(*options.cancel_after_ms);
     }
-    Session session(options, *meta, dmsim::Uds_router(extensions->dids(), extensions->rids()),
-                    canceller ? &*canceller : nullptr);
+    std::optional<dmsim::Ecu> ecu;
+    ecu.emplace(extensions->dids(), extensions->rids(), ecu_options);
+    if (options.doip) {
+        const dmsim::doip::Entity entity = doip_entity(doip_profile, *ecu, *meta);
+        const int status = dmsim::doip::serve(*ecu, entity, options.server, *meta, stdout);
+        ecu.reset();
+        extensions.reset();
+        return status;
+    }
+    Session session(options, *meta, *ecu);
     if (requests.empty()) {
         read_standard_input(session);
     } else {
@@ -364,7 +423,6 @@ int run(const Options& options) {
             session.answer(request);
         }
     }
-    canceller.reset();
     extensions.reset();  // stop_find_service on each, then destroy each
     return session.status();
 }
@@ -424,6 +482,52 @@ int main(int argc, char** argv) {
         ->option_text("MS")
         ->check(CLI::Range(0u, 3'600'000u));
     app.add_flag("--json", options.json, "print one JSON object per request instead of text");
+    app.add_option("--doip", options.doip,
+                   "serve testers over DoIP (TCP and UDP) on [ADDRESS:]PORT instead of\n"
+                   "reading requests, until SIGINT or SIGTERM (default 127.0.0.1:13400;\n"
+                   "port 0: a free one); the port is printed on standard output")
+        ->option_text("[ADDRESS:]PORT")
+        ->expected(0, 1);
+    app.add_option("--p2", options.p2_ms,
+                   "answer 7F <sid> 78 (response pending) when the answer is not ready\n"
+                   "after MS milliseconds (default 50)")
+        ->option_text("MS")
+        ->check(CLI::Range(1u, 65'535u));
+    app.add_option("--pending-interval", options.pending_interval_ms,
+                   "repeat the pending answer every MS milliseconds (default 2000)")
+        ->option_text("MS")
+        ->check(CLI::Range(1u, 3'600'000u));
+    app.add_option("--max-pending", options.max_pending,
+                   "after N pending answers cancel the request and answer 7F <sid> 10\n"
+                   "(default 10)")
+        ->option_text("N")
+        ->check(CLI::Range(0u, 100'000u));
+    app.add_option("--max-dids", options.max_dids,
+                   "most DIDs in one 22 request; more answer 7F 22 13 (default 32)")
+        ->option_text("N")
+        ->check(CLI::Range(1u, 65'535u));
+    app.add_option("--max-testers", options.server.max_testers,
+                   "DoIP: testers served at once (routing activations; default 4)")
+        ->option_text("N")
+        ->check(CLI::Range(1u, 255u));
+    app.add_option("--max-payload", options.server.max_payload,
+                   "DoIP: longest payload accepted; longer ones are refused (default 65535)")
+        ->option_text("BYTES")
+        ->check(CLI::Range(64u, 16'777'216u));
+    // Timers of the DoIP server, shortened by the tests.
+    app.add_option("--s3", options.s3_ms)->group("")->check(CLI::Range(1u, 3'600'000u));
+    const auto milliseconds = [](std::chrono::milliseconds& target) {
+        return [&target](unsigned value) { target = std::chrono::milliseconds(value); };
+    };
+    app.add_option_function<unsigned>("--doip-initial-timeout",
+                                      milliseconds(options.server.initial_timeout))
+        ->group("");
+    app.add_option_function<unsigned>("--doip-idle-timeout",
+                                      milliseconds(options.server.idle_timeout))
+        ->group("");
+    app.add_option_function<unsigned>("--doip-alive-timeout",
+                                      milliseconds(options.server.alive_timeout))
+        ->group("");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -432,6 +536,17 @@ int main(int argc, char** argv) {
     }
     if (options.plugin.empty()) {
         options.plugin = default_plugin_path();
+    }
+    if (options.doip) {
+        if (!options.requests.empty()) {
+            usage_error("--doip serves testers: no REQUEST arguments");
+            return exit_usage;
+        }
+        if (const auto error = dmsim::doip::parse_listen_address(
+                options.doip->empty() ? "127.0.0.1:13400" : *options.doip, options.server)) {
+            usage_error("--doip: " + *error);
+            return exit_usage;
+        }
     }
     try {
         return run(options);

@@ -55,10 +55,12 @@ class Checker {
                 identifiers(value, "dids", Service_kind::did, result);
             } else if (key == "routines") {
                 identifiers(value, "routines", Service_kind::routine, result);
+            } else if (key == "doip") {
+                result.doip = doip(value);
             } else {
                 fail(key,
-                     "unknown key (known: \"instance\", \"dids\", \"routines\"; keys "
-                     "starting with \"_\" are comments)");
+                     "unknown key (known: \"instance\", \"dids\", \"routines\", \"doip\"; "
+                     "keys starting with \"_\" are comments)");
             }
         }
         return result;
@@ -66,6 +68,51 @@ class Checker {
 
   private:
     static std::string type_of(const json& value) { return value.type_name(); }
+
+    // A hex string of exactly `size` bytes.
+    Bytes hex_of(const json& value, const std::string& path, std::size_t size) const {
+        if (value.is_string()) {
+            try {
+                Bytes bytes = parse_hex(value.get<std::string>());
+                if (bytes.size() == size) {
+                    return bytes;
+                }
+            } catch (const Hex_error&) {
+            }
+        }
+        fail(path,
+             "expected a hex string of " + std::to_string(size) + " bytes, found " + quoted(value));
+    }
+
+    Doip_profile doip(const json& section) const {
+        if (!section.is_object()) {
+            fail("doip", "must be an object, found " + type_of(section));
+        }
+        Doip_profile result;
+        for (const auto& [key, value] : section.items()) {
+            if (is_comment(key)) {
+                continue;
+            }
+            const std::string here = "doip." + key;
+            if (key == "vin") {
+                if (!value.is_string() || value.get_ref<const std::string&>().size() != 17) {
+                    fail(here, "expected a string of 17 characters, found " + quoted(value));
+                }
+                result.vin = value.get<std::string>();
+            } else if (key == "logical_address") {
+                const Bytes bytes = hex_of(value, here, 2);
+                result.logical_address = static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
+            } else if (key == "eid" || key == "gid") {
+                const Bytes bytes = hex_of(value, here, 6);
+                std::array<std::uint8_t, 6> id{};
+                std::copy(bytes.begin(), bytes.end(), id.begin());
+                (key == "eid" ? result.eid : result.gid) = id;
+            } else {
+                fail(here, "unknown key (known: \"vin\", \"logical_address\", \"eid\", \"gid\")");
+            }
+        }
+        return result;
+    }
 
     static std::optional<std::uint16_t> identifier(const std::string& key) {
         if (key.size() != 4) {

@@ -8,11 +8,13 @@
 // Format (keys starting with "_" are comments and ignored at every level):
 //   { "instance": "diag",
 //     "dids":     { "F190": { "Read": { "values": ["5744..."] } } },
-//     "routines": { "0300": { "offered": false } } }
+//     "routines": { "0300": { "offered": false } },
+//     "doip":     { "vin": "WDD...", "logical_address": "1000", "eid": "00023631001C" } }
 // One answer per method: "values" (the output record's members), "payload" (raw hex,
 // with an optional "return_code"), "error" (return code 2 with these bytes), "return_code"
 // alone (empty payload) or "no_response": true; "delay_ms" delays any of the first four.
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -47,9 +49,18 @@ struct Service_profile {
     std::vector<Answer> answers;  // indexed by method id
 };
 
+// The DoIP entity's identity; each key is optional.
+struct Doip_profile {
+    std::optional<std::string> vin;  // 17 characters
+    std::optional<std::uint16_t> logical_address;
+    std::optional<std::array<std::uint8_t, 6>> eid;
+    std::optional<std::array<std::uint8_t, 6>> gid;
+};
+
 struct Vehicle_profile {
     std::optional<std::string> instance;    // the instance the applications are offered under
     std::vector<Service_profile> services;  // every interface of service_table(), in its order
+    Doip_profile doip;
 };
 
 // The longest accepted "delay_ms": one hour.

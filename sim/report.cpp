@@ -15,8 +15,9 @@ std::string dump(const nlohmann::ordered_json& object) {
 
 std::string text_line(const Bytes& request, const Outcome& outcome) {
     return to_hex(request, ' ') + " -> " +
-           (outcome.cancelled ? std::string("cancelled, no response")
-                              : to_hex(outcome.response, ' '));
+           (outcome.cancelled    ? std::string("cancelled, no response")
+            : outcome.suppressed ? std::string("suppressed")
+                                 : to_hex(outcome.response, ' '));
 }
 
 std::string json_line(const Bytes& request, const Outcome& outcome,
@@ -27,6 +28,12 @@ std::string json_line(const Bytes& request, const Outcome& outcome,
         line["cancelled"] = true;
     } else {
         line["response"] = to_hex(outcome.response);
+    }
+    if (outcome.suppressed) {
+        line["suppressed"] = true;
+    }
+    if (outcome.pending > 0) {
+        line["pending"] = outcome.pending;
     }
     line["elapsed_us"] = elapsed.count();
     return dump(line);

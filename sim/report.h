@@ -14,11 +14,13 @@
 namespace dmsim {
 
 // "<request> -> <response>", bytes in upper-case hex separated by spaces; a cancelled
-// request says "cancelled, no response" in place of the response.
+// request says "cancelled, no response" in place of the response, a suppressed positive
+// answer "suppressed".
 std::string text_line(const Bytes& request, const Outcome& outcome);
 
 // {"request":..., "response":..., "elapsed_us":N}; a cancelled request has
-// "cancelled":true and no "response".
+// "cancelled":true and no "response"; a suppressed answer adds "suppressed":true (with an
+// empty "response"), one that sent pending answers first "pending":N.
 std::string json_line(const Bytes& request, const Outcome& outcome,
                       std::chrono::microseconds elapsed);
 

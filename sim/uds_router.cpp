@@ -31,61 +31,83 @@ void append_identifier(Bytes& out, std::uint16_t id) {
     out.push_back(static_cast<std::uint8_t>(id & 0xFF));
 }
 
-// One extension operation, watched by the canceller when there is one. `cancelled` is set
-// when the canceller cancelled it and the extension answered as a cancelled operation
-// does (0 with nothing written); an answer that raced the cancel counts as an answer.
+// One extension operation, watched when there is a watch. `cancelled` is set when the
+// watch cancelled it and the extension answered as a cancelled operation does (0 with
+// nothing written); an answer that raced the cancel counts as an answer. `lock` is the
+// extension's: a tester waits for it while another one uses the extension (the request's
+// clock runs on), and the cancel is handed over only once it is held, so that it never
+// reaches another tester's operation.
 template <class Operation, class Cancel>
-UDSResponseCodeType run(Canceller* canceller, Operation&& operation, Cancel&& cancel,
-                        const Bytes& data, bool& cancelled) {
-    if (canceller == nullptr) {
+UDSResponseCodeType run(std::mutex& lock, Operation_watch* watch, Operation&& operation,
+                        Cancel&& cancel, const Bytes& data, bool& cancelled) {
+    if (watch == nullptr) {
+        std::lock_guard<std::mutex> in_use(lock);
         return operation();
     }
-    canceller->watch(std::forward<Cancel>(cancel));
+    std::lock_guard<std::mutex> in_use(lock);
+    watch->watch(std::forward<Cancel>(cancel));
     UDSResponseCodeType code = 0;
     try {
         code = operation();
     } catch (...) {
-        canceller->unwatch();
+        watch->unwatch();
         throw;
     }
-    cancelled = canceller->unwatch() && code == 0 && data.empty();
+    cancelled = watch->unwatch() && code == 0 && data.empty();
     return code;
 }
 
 }  // namespace
 
-Outcome Uds_router::answer(const Bytes& request, const MetaInfo& meta, Canceller* canceller) const {
+Uds_router::Uds_router(Did_map dids, Rid_map rids, Read_limits limits)
+    : dids_(std::move(dids)),
+      rids_(std::move(rids)),
+      limits_(limits),
+      locks_(std::make_shared<std::map<const void*, std::mutex>>()) {
+    for (const auto& entry : dids_) {
+        (*locks_)[entry.second];
+    }
+    for (const auto& entry : rids_) {
+        (*locks_)[entry.second];
+    }
+}
+
+Outcome Uds_router::answer(const Bytes& request, const MetaInfo& meta,
+                           Operation_watch* watch) const {
     if (request.empty()) {
         return {};
     }
-    if (canceller != nullptr) {
-        canceller->begin_request();
+    if (watch != nullptr) {
+        watch->begin_request();
     }
     switch (request[0]) {
         case read_data_by_identifier:
-            return read_data(request, meta, canceller);
+            return read_data(request, meta, watch);
         case write_data_by_identifier:
-            return write_data(request, meta, canceller);
+            return write_data(request, meta, watch);
         case routine_control_service:
-            return routine_control(request, meta, canceller);
+            return routine_control(request, meta, watch);
         default:
             return negative(request[0], service_not_supported);
     }
 }
 
 Outcome Uds_router::read_data(const Bytes& request, const MetaInfo& meta,
-                              Canceller* canceller) const {
-    if (request.size() < 3 || request.size() % 2 == 0) {
+                              Operation_watch* watch) const {
+    if (request.size() < 3 || request.size() % 2 == 0 ||
+        (request.size() - 1) / 2 > limits_.max_dids) {
         return negative(read_data_by_identifier, incorrect_length);
     }
     std::vector<std::pair<std::uint16_t, Did_map::mapped_type>> reads;
     for (std::size_t offset = 1; offset < request.size(); offset += 2) {
         const std::uint16_t id = identifier_at(request, offset);
         const auto found = dids_.find(id);
-        if (found == dids_.end()) {
-            return negative(read_data_by_identifier, request_out_of_range);
+        if (found != dids_.end()) {
+            reads.emplace_back(id, found->second);
         }
-        reads.emplace_back(id, found->second);
+    }
+    if (reads.empty()) {
+        return negative(read_data_by_identifier, request_out_of_range);
     }
     Outcome outcome;
     outcome.response.push_back(read_data_by_identifier + positive_offset);
@@ -95,7 +117,7 @@ Outcome Uds_router::read_data(const Bytes& request, const MetaInfo& meta,
         const auto& extension = read.second;
         Bytes data;
         const UDSResponseCodeType code = run(
-            canceller, [&] { return extension->read(meta, data); },
+            lock_of(extension), watch, [&] { return extension->read(meta, data); },
             [extension = extension, &meta] { return extension->cancel(meta); }, data,
             outcome.cancelled);
         if (outcome.cancelled) {
@@ -105,6 +127,9 @@ Outcome Uds_router::read_data(const Bytes& request, const MetaInfo& meta,
         if (code != 0) {
             return negative(read_data_by_identifier, code);
         }
+        if (outcome.response.size() + 2 + data.size() > limits_.max_data_size) {
+            return negative(read_data_by_identifier, response_too_long);
+        }
         append_identifier(outcome.response, id);
         outcome.response.insert(outcome.response.end(), data.begin(), data.end());
     }
@@ -112,7 +137,7 @@ Outcome Uds_router::read_data(const Bytes& request, const MetaInfo& meta,
 }
 
 Outcome Uds_router::write_data(const Bytes& request, const MetaInfo& meta,
-                               Canceller* canceller) const {
+                               Operation_watch* watch) const {
     if (request.size() < 4) {
         return negative(write_data_by_identifier, incorrect_length);
     }
@@ -127,7 +152,7 @@ Outcome Uds_router::write_data(const Bytes& request, const MetaInfo& meta,
     // A write answers with no data: `nothing` stands for its response bytes.
     const Bytes nothing;
     const UDSResponseCodeType code = run(
-        canceller, [&] { return extension->write(meta, data); },
+        lock_of(extension), watch, [&] { return extension->write(meta, data); },
         [extension, &meta] { return extension->cancel(meta); }, nothing, outcome.cancelled);
     if (outcome.cancelled) {
         return outcome;
@@ -141,7 +166,7 @@ Outcome Uds_router::write_data(const Bytes& request, const MetaInfo& meta,
 }
 
 Outcome Uds_router::routine_control(const Bytes& request, const MetaInfo& meta,
-                                    Canceller* canceller) const {
+                                    Operation_watch* watch) const {
     if (request.size() < 4) {
         return negative(routine_control_service, incorrect_length);
     }
@@ -173,7 +198,7 @@ Outcome Uds_router::routine_control(const Bytes& request, const MetaInfo& meta,
     Bytes data;
     Outcome outcome;
     const UDSResponseCodeType code = run(
-        canceller, [&] { return (extension->*operation)(options, meta, data); },
+        lock_of(extension), watch, [&] { return (extension->*operation)(options, meta, data); },
         [extension, &meta] { return extension->cancel(meta); }, data, outcome.cancelled);
     if (outcome.cancelled) {
         return outcome;

@@ -11,11 +11,13 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <mutex>
 
 #include "foundation/extension.h"
 #include "foundation/types.h"
-#include "sim/canceller.h"
 #include "sim/hex.h"
+#include "sim/operation_watch.h"
 
 namespace dmsim {
 
@@ -24,11 +26,20 @@ inline constexpr std::uint8_t negative_response = 0x7F;
 inline constexpr std::uint8_t service_not_supported = 0x11;
 inline constexpr std::uint8_t sub_function_not_supported = 0x12;
 inline constexpr std::uint8_t incorrect_length = 0x13;
+inline constexpr std::uint8_t response_too_long = 0x14;
 inline constexpr std::uint8_t request_out_of_range = 0x31;
 
 struct Outcome {
-    Bytes response;          // empty when cancelled
-    bool cancelled = false;  // --cancel-after cancelled an operation of the request
+    Bytes response;           // empty when cancelled or suppressed
+    bool cancelled = false;   // --cancel-after cancelled an operation of the request
+    bool suppressed = false;  // a positive answer that the tester asked not to get
+    unsigned pending = 0;     // response-pending answers (7F <sid> 78) sent before this one
+};
+
+// Limits of a multi-DID read.
+struct Read_limits {
+    std::size_t max_dids = 32;         // more DIDs in one request: 7F 22 13
+    std::size_t max_data_size = 4095;  // a longer answer: 7F 22 14
 };
 
 class Uds_router {
@@ -39,30 +50,37 @@ class Uds_router {
         std::map<std::uint16_t, kem::dm::foundation::extension::Extension_routine_control*>;
 
     // The extensions stay owned by the caller and must outlive the router.
-    Uds_router(Did_map dids, Rid_map rids) : dids_(std::move(dids)), rids_(std::move(rids)) {}
+    // Testers may call answer from several threads: one operation at a time runs on each
+    // extension, a request for an extension in use waits for it.
+    Uds_router(Did_map dids, Rid_map rids, Read_limits limits = {});
 
     // Answers one request; an empty one gets an empty response. Operations run on the calling
-    // thread; with a canceller each one is watched (the caller need not call begin_request). A
-    // request whose operation was cancelled ends there, with no response bytes. 22: all DIDs are
-    // checked before any is read: an unknown one answers 7F 22 31, a
-    //     length other than 1 + 2k (k >= 1) 7F 22 13; the first non-zero code of the reads
-    //     in order answers 7F 22 code.
+    // thread; with a watch each one is watched (the caller need not call begin_request). A
+    // request whose operation was cancelled ends there, with no response bytes.
+    // 22: a length other than 1 + 2k (k >= 1), or k above max_dids, 7F 22 13; DIDs not served
+    //     are left out of the answer, none served 7F 22 31; the first non-zero code of the
+    //     reads in order answers 7F 22 code; an answer above max_data_size 7F 22 14.
     // 2E: fewer than 3 bytes after the service 7F 2E 13; unknown DID 7F 2E 31.
     // 31: fewer than 4 bytes 7F 31 13; sub-function not 01/02/03 7F 31 12; unknown RID
     //     7F 31 31; the option bytes after the RID are the routine's request bytes.
     Outcome answer(const Bytes& request, const kem::dm::types::MetaInfo& meta,
-                   Canceller* canceller = nullptr) const;
+                   Operation_watch* watch = nullptr) const;
 
   private:
     Outcome read_data(const Bytes& request, const kem::dm::types::MetaInfo& meta,
-                      Canceller* canceller) const;
+                      Operation_watch* watch) const;
     Outcome write_data(const Bytes& request, const kem::dm::types::MetaInfo& meta,
-                       Canceller* canceller) const;
+                       Operation_watch* watch) const;
     Outcome routine_control(const Bytes& request, const kem::dm::types::MetaInfo& meta,
-                            Canceller* canceller) const;
+                            Operation_watch* watch) const;
+
+    // The lock of the extension `extension`, one per extension.
+    std::mutex& lock_of(const void* extension) const { return locks_->at(extension); }
 
     Did_map dids_;
     Rid_map rids_;
+    Read_limits limits_;
+    std::shared_ptr<std::map<const void*, std::mutex>> locks_;
 };
 
 }  // namespace dmsim

@@ -121,7 +121,7 @@ TEST_F(Dmsim, AnswersRequestArgumentsFromTheBuiltInVehicle) {
                                    "22 F1 -> 7F 22 13",
                                    "2E F1 90 01 -> 6E F1 90",
                                    "31 05 03 00 -> 7F 31 12",
-                                   "10 03 -> 7F 10 11",
+                                   "10 03 -> 50 03 00 32 01 F4",
                                    "22 11 88 -> 7F 22 10",
                                    "22 04 48 -> 7F 22 22",
                                }));
@@ -141,6 +141,35 @@ TEST_F(Dmsim, ReadsStandardInputAndGoesOnAfterABadLine) {
     EXPECT_EXIT_STATUS(json, 0);
     EXPECT_EQ(json.out.rfind(R"({"request":"220102","response":"62010201","elapsed_us":)", 0), 0u)
         << json.out;
+}
+
+TEST_F(Dmsim, AnswersAsAnEcuOnStandardInput) {
+    const Result text = run({}, "3E 80\n10 83\n3E 00\n22 12 34 F1 90\n22 12 34\n");
+    EXPECT_EXIT_STATUS(text, 0);
+    EXPECT_EQ(lines_of(text.out), (std::vector<std::string>{
+                                      "3E 80 -> suppressed",
+                                      "10 83 -> suppressed",
+                                      "3E 00 -> 7E 00",
+                                      std::string("22 12 34 F1 90 -> 62 F1 90 ") + vin,
+                                      "22 12 34 -> 7F 22 31",
+                                  }));
+    // Routine 0300 answers its results after 150 ms: pending answers first (counted in
+    // JSON only); a request that never gets its answer is cancelled after the last one.
+    const Result json = run({"--json", "--p2", "20", "--pending-interval", "500", "--max-pending",
+                             "1"},
+                            "3E 80\n31 03 03 00\n31 02 02 9A\n");
+    EXPECT_EXIT_STATUS(json, 0);
+    const auto lines = lines_of(json.out);
+    ASSERT_EQ(lines.size(), 3u) << json.out;
+    const auto suppressed = nlohmann::json::parse(lines[0]);
+    EXPECT_EQ(suppressed["response"], "");
+    EXPECT_EQ(suppressed["suppressed"], true);
+    const auto results = nlohmann::json::parse(lines[1]);
+    EXPECT_EQ(results["response"], "7103030002") << lines[1];
+    EXPECT_EQ(results["pending"], 1);
+    const auto given_up = nlohmann::json::parse(lines[2]);
+    EXPECT_EQ(given_up["response"], "7F3110") << lines[2];
+    EXPECT_EQ(given_up["pending"], 1);
 }
 
 TEST_F(Dmsim, ProfileWithEveryAnswerKindTraceAndCancel) {

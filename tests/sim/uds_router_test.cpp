@@ -76,14 +76,27 @@ TEST_F(Router, ReadFailuresAndLengthsGiveNegativeResponses) {
     EXPECT_EQ(ask("22"), "7F 22 13");
     EXPECT_EQ(ask("22 F1"), "7F 22 13");
     EXPECT_EQ(ask("22 F190 01"), "7F 22 13");
-    // One unknown DID rejects the request before anything is read.
-    EXPECT_EQ(ask("22 F190 1234"), "7F 22 31");
-    EXPECT_EQ(vin.reads, 0);
+    // DIDs not served are left out; only a request with none served is refused.
+    EXPECT_EQ(ask("22 1234 F190 4321"), "62 F1 90 5A 55 4E");
+    EXPECT_EQ(ask("22 1234 4321"), "7F 22 31");
+    vin.reads = 0;
     // The first failing read decides; later DIDs are not read.
     status.code = 0x22;
     vin.code = 0x33;
     EXPECT_EQ(ask("22 0102 F190"), "7F 22 22");
     EXPECT_EQ(vin.reads, 0);
+}
+
+TEST_F(Router, MultiDidReadsAreBoundedInCountAndAnswerSize) {
+    const Uds_router router({{0xF190, &vin}, {0x0102, &status}}, {}, Read_limits{3, 10});
+    const auto ask_limited = [&](const char* request) {
+        return to_hex(router.answer(parse_hex(request), {}).response, ' ');
+    };
+    EXPECT_EQ(ask_limited("22 0102 0102 0102"), "62 01 02 01 01 02 01 01 02 01");
+    EXPECT_EQ(ask_limited("22 0102 0102 0102 0102"), "7F 22 13");
+    // 62 + F190 + 3 bytes + 0102 + 1 byte is 9 bytes; a second VIN (11) does not fit in 10.
+    EXPECT_EQ(ask_limited("22 F190 0102"), "62 F1 90 5A 55 4E 01 02 01");
+    EXPECT_EQ(ask_limited("22 F190 F190"), "7F 22 14");
 }
 
 TEST_F(Router, WritePassesTheDataAfterTheDid) {
@@ -110,8 +123,7 @@ TEST_F(Router, RoutineControlMapsSubFunctionsAndPassesOptionBytes) {
 }
 
 TEST_F(Router, OtherServicesAreNotSupported) {
-    EXPECT_EQ(ask("10 03"), "7F 10 11");
-    EXPECT_EQ(ask("3E"), "7F 3E 11");
+    EXPECT_EQ(ask("19 02"), "7F 19 11");
     EXPECT_EQ(ask("62 F190"), "7F 62 11");
     EXPECT_EQ(ask(""), "");
 }
