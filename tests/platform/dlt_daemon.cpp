@@ -190,9 +190,21 @@ Dlt_reader::Dlt_reader(const Dlt_daemon& daemon)
     process_ = new Child(
         {"stdbuf", "-oL", "dlt-receive", "-a", "-p", std::to_string(daemon.port()), "::1"},
         output_);
-    // The daemon greets every client with messages of its own.
-    if (!wait_until([&] { return !messages("DLTD").empty(); }, std::chrono::seconds(10))) {
+    // The daemon greets every client with messages of its own; on a loaded machine the
+    // greeting can be late, so the client's own report of the connection counts too, with
+    // a moment for the daemon to register it.
+    bool greeted = false;
+    if (!wait_until(
+            [&] {
+                greeted = !messages("DLTD").empty();
+                return greeted ||
+                       read_file(output_).find("Connected to DLT daemon") != std::string::npos;
+            },
+            std::chrono::seconds(10))) {
         throw std::runtime_error("dlt-receive got nothing from the daemon: " + read_file(output_));
+    }
+    if (!greeted) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
 }
 
