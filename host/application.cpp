@@ -25,25 +25,26 @@ void Simulated_application::set_rule(std::uint16_t method, Rule rule) {
 }
 
 void Simulated_application::answer(std::uint16_t method, std::uint8_t code, Bytes payload) {
-    set_rule(method, Rule{Rule::Kind::answer, Reply{code, std::move(payload)}});
+    answer(method, code, std::move(payload), std::chrono::milliseconds(0));
 }
 
 void Simulated_application::answer(std::uint16_t method, std::uint8_t code, Bytes payload,
                                    std::chrono::milliseconds delay) {
-    set_rule(method, Rule{Rule::Kind::answer, Reply{code, std::move(payload)}, delay});
+    set_rule(method, Rule{Rule::Kind::answer,
+                          std::make_shared<const Reply>(Reply{code, std::move(payload)}), delay});
 }
 
 void Simulated_application::hold(std::uint16_t method) {
-    set_rule(method, Rule{Rule::Kind::hold, {}});
+    set_rule(method, Rule{Rule::Kind::hold, nullptr});
 }
 
 void Simulated_application::drop(std::uint16_t method) {
-    set_rule(method, Rule{Rule::Kind::drop, {}});
+    set_rule(method, Rule{Rule::Kind::drop, nullptr});
 }
 
 void Simulated_application::drop_others() {
     std::lock_guard<std::mutex> lock(mutex_);
-    other_rule_ = Rule{Rule::Kind::drop, {}};
+    other_rule_ = Rule{Rule::Kind::drop, nullptr};
 }
 
 void Simulated_application::set_policy(Policy policy) {
@@ -70,7 +71,7 @@ std::size_t Simulated_application::release_held(
     }
     for (auto& call : held) {
         Reply reply = choose(call.method_id());
-        call.respond(reply.code, std::move(reply.payload));
+        call.respond(reply.code, reply.payload);
     }
     return held.size();
 }
@@ -103,12 +104,34 @@ bool Simulated_application::wait_for_calls(std::size_t count) const {
     return arrived_.wait_for(lock, std::chrono::seconds(10), [&] { return call_count_ >= count; });
 }
 
+Received_call Simulated_application::received_of(const platform::runtime::Incoming_call& call) {
+    const platform::runtime::Bytes_view payload = call.payload();
+    return Received_call{call.service(), call.instance(), call.method_id(),
+                         Bytes(payload.begin(), payload.end())};
+}
+
+void Simulated_application::count_locked(const Rule& rule, Received_call& received,
+                                         platform::runtime::Incoming_call& call) {
+    ++call_count_;
+    if (recording_ == Recording::calls) {
+        calls_.push_back(std::move(received));
+    }
+    if (rule.kind == Rule::Kind::hold) {
+        held_.push_back(std::move(call));
+    }
+}
+
 void Simulated_application::handle(platform::runtime::Incoming_call& call) {
     const std::uint16_t method = call.method_id();
+    Received_call received;
+    if (recording_ == Recording::calls) {
+        received = received_of(call);
+    }
     Rule rule;
     Policy policy;
     Observer observer;
     Scheduler scheduler;
+    bool counted = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         policy = policy_;
@@ -118,27 +141,27 @@ void Simulated_application::handle(platform::runtime::Incoming_call& call) {
             const auto found = rules_.find(method);
             rule = found != rules_.end() ? found->second : other_rule_;
         }
+        // Nothing runs before the call is counted: one pass under the lock.
+        if (!policy && !observer) {
+            count_locked(rule, received, call);
+            counted = true;
+        }
     }
-    Received_call received;
-    if (policy || observer || recording_ == Recording::calls) {
-        received = Received_call{call.service(), call.instance(), method, call.payload()};
-    }
-    if (observer) {
-        observer(received);
-    }
-    if (policy) {
-        std::optional<Reply> reply = policy(received);
-        rule = reply ? Rule{Rule::Kind::answer, std::move(*reply)} : Rule{Rule::Kind::hold, {}};
-    }
-    {
+    if (!counted) {
+        if ((policy || observer) && recording_ != Recording::calls) {
+            received = received_of(call);
+        }
+        if (observer) {
+            observer(received);
+        }
+        if (policy) {
+            std::optional<Reply> reply = policy(received);
+            rule = reply
+                       ? Rule{Rule::Kind::answer, std::make_shared<const Reply>(std::move(*reply))}
+                       : Rule{Rule::Kind::hold, nullptr};
+        }
         std::lock_guard<std::mutex> lock(mutex_);
-        ++call_count_;
-        if (recording_ == Recording::calls) {
-            calls_.push_back(std::move(received));
-        }
-        if (rule.kind == Rule::Kind::hold) {
-            held_.push_back(std::move(call));
-        }
+        count_locked(rule, received, call);
     }
     arrived_.notify_all();
     if (rule.kind != Rule::Kind::answer) {
@@ -148,11 +171,13 @@ void Simulated_application::handle(platform::runtime::Incoming_call& call) {
         // The call is move-only and scheduled tasks are copyable: share it.
         auto delayed = std::make_shared<platform::runtime::Incoming_call>(std::move(call));
         scheduler(rule.delay, [delayed, reply = std::move(rule.reply)] {
-            delayed->respond(reply.code, reply.payload);
+            delayed->respond(reply ? reply->code : 0, reply ? reply->payload : Bytes{});
         });
         return;
     }
-    call.respond(rule.reply.code, std::move(rule.reply.payload));
+    static const Reply empty;
+    const Reply& reply = rule.reply ? *rule.reply : empty;
+    call.respond(reply.code, reply.payload);
 }
 
 }  // namespace host

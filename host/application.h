@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -93,14 +94,19 @@ class Simulated_application {
     bool wait_for_calls(std::size_t count) const;
 
   private:
+    // Copied out of the lock for every call: the reply is shared, not copied.
     struct Rule {
         enum class Kind { answer, hold, drop } kind = Kind::answer;
-        Reply reply;
+        std::shared_ptr<const Reply> reply;  // null: code 0, no payload
         std::chrono::milliseconds delay{0};
     };
 
     void set_rule(std::uint16_t method, Rule rule);
     void handle(platform::runtime::Incoming_call& call);
+    static Received_call received_of(const platform::runtime::Incoming_call& call);
+    // Counts and records the call, and keeps it when the rule holds it. Under mutex_.
+    void count_locked(const Rule& rule, Received_call& received,
+                      platform::runtime::Incoming_call& call);
 
     const std::string service_;
     const std::string instance_;

@@ -62,7 +62,8 @@ void install_cleanup(const std::shared_ptr<zun::com::future_detail::State>& stat
     };
     std::lock_guard<std::mutex> lock(state->mutex);
     // The replaced cleanup is destroyed before the lock is released.
-    std::function<void()> replaced = std::exchange(state->cleanup, std::move(cleanup));
+    state->cleanup.swap(cleanup);
+    cleanup = nullptr;
 }
 
 }  // namespace kem::com::cpp_binding::proxy::detail

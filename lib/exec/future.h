@@ -57,8 +57,8 @@ struct State {
         std::function<void()> cleanup;
         {
             std::lock_guard<std::mutex> lock(state->mutex);
-            continuation = std::exchange(state->continuation, nullptr);
-            cleanup = std::exchange(state->cleanup, nullptr);
+            continuation.swap(state->continuation);
+            cleanup.swap(state->cleanup);
         }
         // Destroyed outside the lock: its captures may reach back into this State.
         continuation = nullptr;
@@ -85,6 +85,9 @@ template <typename T>
 class Promise_core {
   public:
     Promise_core() : state_(std::make_shared<State>()) {}
+    // Takes a new State (empty hooks, not shared with another pair) that the caller keeps
+    // inside an object of its own, such as the runtime's record of one call.
+    explicit Promise_core(std::shared_ptr<State> state) : state_(std::move(state)) {}
     Promise_core(const Promise_core&) = delete;
     Promise_core& operator=(const Promise_core&) = delete;
     Promise_core(Promise_core&&) noexcept = default;
@@ -130,7 +133,7 @@ class Promise_core {
             std::lock_guard<std::mutex> lock(state_->mutex);
             // Throws no_state or promise_already_satisfied; the continuation stays put then.
             store(promise_);
-            continuation = std::exchange(state_->continuation, nullptr);
+            continuation.swap(state_->continuation);
         }
         run_continuation(continuation);
     }
@@ -143,7 +146,7 @@ class Promise_core {
         std::function<void()> continuation;
         {
             std::lock_guard<std::mutex> lock(state_->mutex);
-            continuation = std::exchange(state_->continuation, nullptr);
+            continuation.swap(state_->continuation);
             // A registered continuation means no result was stored yet.
             if (continuation) {
                 promise_.set_exception(
@@ -169,6 +172,8 @@ template <typename T>
 class Promise : public future_detail::Promise_core<T> {
   public:
     Promise() = default;
+    explicit Promise(std::shared_ptr<future_detail::State> state)
+        : future_detail::Promise_core<T>(std::move(state)) {}
     Promise(Promise&&) noexcept = default;
     Promise& operator=(Promise&&) noexcept = default;
 

@@ -9,29 +9,35 @@
 
 namespace platform::runtime {
 
-Incoming_call::Incoming_call(std::shared_ptr<Call_state> state) : state_(std::move(state)) {}
+Incoming_call::Incoming_call(std::shared_ptr<zun::com::runtime::Method_call> call)
+    : call_(std::move(call)) {}
 Incoming_call::Incoming_call(Incoming_call&&) noexcept = default;
 Incoming_call& Incoming_call::operator=(Incoming_call&&) noexcept = default;
 Incoming_call::~Incoming_call() = default;
 
+// Calls reach an application only through the record of its offered instance.
 const std::string& Incoming_call::service() const noexcept {
-    return state_->call().info.service_id;
+    return call_->target->service;
 }
 
 const std::string& Incoming_call::instance() const noexcept {
-    return state_->call().info.instance_id;
+    return call_->target->instance;
 }
 
 std::uint16_t Incoming_call::method_id() const noexcept {
-    return state_->call().method_id;
+    return call_->method_id;
 }
 
-const std::vector<std::uint8_t>& Incoming_call::payload() const noexcept {
-    return state_->call().request;
+Bytes_view Incoming_call::payload() const noexcept {
+    return call_->request();
 }
 
-bool Incoming_call::respond(std::uint8_t return_code, std::vector<std::uint8_t> payload) {
-    return state_ != nullptr && state_->respond(return_code, std::move(payload));
+bool Incoming_call::respond(std::uint8_t return_code, const std::vector<std::uint8_t>& payload) {
+    if (call_ == nullptr || !call_->answer(return_code, payload)) {
+        return false;
+    }
+    call_->target->owner->respond(call_);
+    return true;
 }
 
 struct Offer::Record {

@@ -2,33 +2,44 @@
 
 #include <utility>
 
-#include "runtime_core.h"
-#include "service_instance.h"
-
 namespace zun::com::runtime {
 
-void Method_call::deliver(std::uint8_t code,
-                          kem::com::cpp_binding::Serialized_payload payload) noexcept {
+bool Method_call::answer(std::uint8_t code, const std::vector<std::uint8_t>& bytes) {
+    if (answered_.exchange(true, std::memory_order_acq_rel)) {
+        return false;
+    }
+    // The call holds the only reference once the binding has sent it; anything else gets
+    // a buffer of its own instead of having its bytes overwritten.
+    if (!request_.buffer || request_.buffer.use_count() != 1) {
+        request_.buffer = std::make_shared<std::vector<std::uint8_t>>();
+    }
+    request_.buffer->assign(bytes.begin(), bytes.end());
+    request_.first = request_.buffer->data();
+    request_.last = request_.first + request_.buffer->size();
+    code_ = code;
+    return true;
+}
+
+void Method_call::deliver() noexcept {
     if (delivered_.exchange(true, std::memory_order_acq_rel)) {
         return;
     }
     try {
-        handler_(code, std::move(payload));
+        // A copy: the buffer goes with the call, usually on the caller's thread, which
+        // allocated it, instead of on the transport thread.
+        handler_(code_, request_);
     } catch (...) {
         // The caller learns nothing more; the transport thread goes on.
     }
 }
 
-}  // namespace zun::com::runtime
-
-namespace platform::runtime {
-
-bool Call_state::respond(std::uint8_t return_code, std::vector<std::uint8_t> payload) {
+void Method_call::deliver(std::uint8_t code) noexcept {
     if (answered_.exchange(true, std::memory_order_acq_rel)) {
-        return false;
+        return;
     }
-    call_->target->owner->respond(call_, return_code, std::move(payload));
-    return true;
+    code_ = code;
+    request_ = Payload{};
+    deliver();
 }
 
-}  // namespace platform::runtime
+}  // namespace zun::com::runtime

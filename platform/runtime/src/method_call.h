@@ -1,9 +1,12 @@
 #pragma once
 // One request on its way through the in-process transport, and the application's view
-// of it. A Method_call lives as long as the caller's runtime future or the application's
-// Incoming_call, whichever is released last, and keeps the response handler until then:
-// what the handler holds (the caller's promise) is released with the call, on the thread
-// that lets go of it last, never behind the caller's back on the transport thread.
+// of it. A Method_call lives as long as the caller's runtime future, the application's
+// Incoming_call or a queued transport job refers to it, and keeps the response handler
+// until then: what the handler holds (the caller's promise) is released with the call, on
+// the thread that lets go of it last, never behind the caller's back on the transport thread.
+//
+// One call, one allocation: the call carries the State of the runtime future it is sent
+// under, the request's buffer (which later carries the response) and the answer.
 
 #include <atomic>
 #include <cstdint>
@@ -11,6 +14,7 @@
 #include <vector>
 
 #include "binding/runtime/runtime.h"
+#include "exec/future.h"
 #include "platform/runtime/application.h"
 
 namespace zun::com::runtime {
@@ -20,48 +24,48 @@ class Service_instance;
 class Method_call {
   public:
     using Response_handler = kem::com::cpp_binding::proxy::Rport::Response_handler;
+    using Payload = kem::com::cpp_binding::Serialized_payload;
 
-    Method_call(std::shared_ptr<Service_instance> target, kem::com::cpp_binding::Service_info info,
-                std::uint16_t method_id, std::vector<std::uint8_t> request,
+    Method_call(std::shared_ptr<Service_instance> target, std::uint16_t method_id, Payload request,
                 Response_handler handler)
         : target(std::move(target)),
-          info(std::move(info)),
           method_id(method_id),
-          request(std::move(request)),
+          request_(std::move(request)),
           handler_(std::move(handler)) {}
 
     // Null when the port was built from a handle that no runtime record stands behind.
     const std::shared_ptr<Service_instance> target;
-    const kem::com::cpp_binding::Service_info info;
     const std::uint16_t method_id;
-    const std::vector<std::uint8_t> request;
 
-    // Runs the response handler with the answer; every later call does nothing. Exceptions
-    // from the handler are swallowed. Call with no runtime lock held.
-    void deliver(std::uint8_t code, kem::com::cpp_binding::Serialized_payload payload) noexcept;
+    // The request bytes as the caller serialized them, until the call is answered.
+    platform::runtime::Bytes_view request() const noexcept {
+        return {request_.first, request_.last};
+    }
+
+    // The State of the runtime future this call is sent under, owned through the call.
+    static std::shared_ptr<zun::com::future_detail::State> future_state(
+        const std::shared_ptr<Method_call>& call) noexcept {
+        return {call, &call->future_state_};
+    }
+
+    // Stores the answer once; false when the call was already answered. The response
+    // travels in the request's buffer when the call holds it alone: the application has
+    // read the request by the time it answers.
+    bool answer(std::uint8_t code, const std::vector<std::uint8_t>& bytes);
+
+    // Runs the response handler with the stored answer; every later call does nothing.
+    // Exceptions from the handler are swallowed. Call with no runtime lock held.
+    void deliver() noexcept;
+    // The same with an answer of the runtime's own (service not available), unless answered.
+    void deliver(std::uint8_t code) noexcept;
 
   private:
+    zun::com::future_detail::State future_state_;
+    Payload request_;
     const Response_handler handler_;
+    std::uint8_t code_ = 0;
+    std::atomic<bool> answered_{false};
     std::atomic<bool> delivered_{false};
 };
 
 }  // namespace zun::com::runtime
-
-namespace platform::runtime {
-
-// Behind an Incoming_call: the request and whether it has been answered.
-class Call_state {
-  public:
-    explicit Call_state(std::shared_ptr<zun::com::runtime::Method_call> call)
-        : call_(std::move(call)) {}
-
-    const zun::com::runtime::Method_call& call() const noexcept { return *call_; }
-    // False when already answered. Precondition: the call has a target record.
-    bool respond(std::uint8_t return_code, std::vector<std::uint8_t> payload);
-
-  private:
-    std::shared_ptr<zun::com::runtime::Method_call> call_;
-    std::atomic<bool> answered_{false};
-};
-
-}  // namespace platform::runtime

@@ -10,10 +10,10 @@
 namespace kem::com::cpp_binding {
 namespace {
 
-// The request bytes [first, last); they must lie inside the buffer when there is one.
-std::vector<std::uint8_t> request_bytes(const Serialized_payload& payload) {
+// The request bytes [first, last) must lie inside the buffer when there is one.
+void check_request(const Serialized_payload& payload) {
     if (payload.first == nullptr && payload.last == nullptr) {
-        return {};
+        return;
     }
     const std::less<const std::uint8_t*> before;
     if (payload.first == nullptr || payload.last == nullptr ||
@@ -27,7 +27,6 @@ std::vector<std::uint8_t> request_bytes(const Serialized_payload& payload) {
             throw std::invalid_argument("call_method: payload range outside its buffer");
         }
     }
-    return std::vector<std::uint8_t>(payload.first, payload.last);
 }
 
 std::shared_ptr<Connection> connection_of(const zun::com::runtime::Service_handle& handle) {
@@ -60,11 +59,12 @@ zun::com::Future<std::shared_ptr<zun::com::runtime::Method_call>> Rport::call_me
     if (!handler) {
         throw std::invalid_argument("call_method: empty response handler");
     }
+    check_request(payload);
     const auto& target = handle_.record();
-    auto runtime = target ? target->owner : platform::runtime::detail::Runtime::instance();
-    auto call = std::make_shared<zun::com::runtime::Method_call>(
-        target, service_info(), method_id, request_bytes(payload), std::move(handler));
-    return runtime->send(std::move(call));
+    auto* runtime =
+        target ? target->owner.get() : platform::runtime::detail::Runtime::instance().get();
+    return runtime->send(std::make_shared<zun::com::runtime::Method_call>(
+        target, method_id, std::move(payload), std::move(handler)));
 }
 
 }  // namespace proxy

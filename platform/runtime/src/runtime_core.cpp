@@ -17,14 +17,6 @@ using zun::com::runtime::Service_instance;
 // Return code of a request whose instance is no longer offered.
 constexpr std::uint8_t service_not_available = 0xFF;
 
-kem::com::cpp_binding::Serialized_payload make_payload(std::vector<std::uint8_t> bytes) {
-    kem::com::cpp_binding::Serialized_payload payload;
-    payload.buffer = std::make_shared<std::vector<std::uint8_t>>(std::move(bytes));
-    payload.first = payload.buffer->data();
-    payload.last = payload.buffer->data() + payload.buffer->size();
-    return payload;
-}
-
 // The front-end logger and the pool come into being before the runtime does, so that they
 // outlive its threads at exit: those threads run handlers that log and post.
 kem::com::static_thread_pool* pool_created_first() {
@@ -117,28 +109,29 @@ void Runtime::withdraw(Service_instance& record) {
     lock.unlock();
 }
 
-Runtime::Method_call_future Runtime::send(std::shared_ptr<Method_call> call) {
-    using Promise = zun::com::Promise<std::shared_ptr<Method_call>>;
-    auto accepted = std::make_shared<Promise>();
-    Method_call_future future = accepted->get_future();
-    transport_.post([this, call = std::move(call), accepted = std::move(accepted)] {
+void Transport_job::operator()() {
+    if (accepted) {
         // Taken off the queue: the caller's runtime future becomes ready.
         accepted->set_value(std::shared_ptr<Method_call>(call));
-        dispatch(call);
-    });
+        runtime->dispatch(call);
+    } else {
+        call->deliver();
+    }
+}
+
+Runtime::Method_call_future Runtime::send(std::shared_ptr<Method_call> call) {
+    Transport_job job{this, call, Transport_job::Accepted(Method_call::future_state(call))};
+    Method_call_future future = job.accepted->get_future();
+    transport_.post(std::move(job));
     return future;
 }
 
-void Runtime::respond(const std::shared_ptr<Method_call>& call, std::uint8_t return_code,
-                      std::vector<std::uint8_t> payload) {
-    auto response = make_payload(std::move(payload));
+void Runtime::respond(const std::shared_ptr<Method_call>& call) {
     if (transport_.running_in_this_thread()) {
-        call->deliver(return_code, std::move(response));
+        call->deliver();
         return;
     }
-    transport_.post([call, return_code, response = std::move(response)]() mutable {
-        call->deliver(return_code, std::move(response));
-    });
+    transport_.post(Transport_job{this, call, std::nullopt});
 }
 
 void Runtime::settle() {
@@ -233,11 +226,11 @@ void Runtime::dispatch(const std::shared_ptr<Method_call>& call) {
         }
     }
     if (!handled) {
-        call->deliver(service_not_available, make_payload({}));
+        call->deliver(service_not_available);
         return;
     }
     try {
-        record->handler(Incoming_call(std::make_shared<Call_state>(call)));
+        record->handler(Incoming_call(call));
     } catch (...) {
         // An application that throws leaves its call unanswered.
     }

@@ -13,8 +13,10 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,6 +47,20 @@ struct Search {
     // Guarded by the runtime mutex.
     bool released = false;
     bool delivering = false;
+};
+
+class Runtime;
+
+// One item for the transport thread: a request to hand to its application (its runtime
+// future becomes ready as it is taken off the queue), or an answer to deliver.
+struct Transport_job {
+    using Accepted = zun::com::Promise<std::shared_ptr<zun::com::runtime::Method_call>>;
+
+    Runtime* runtime = nullptr;
+    std::shared_ptr<zun::com::runtime::Method_call> call;
+    std::optional<Accepted> accepted;  // empty for an answer
+
+    void operator()();
 };
 
 class Runtime : public std::enable_shared_from_this<Runtime> {
@@ -79,9 +95,9 @@ class Runtime : public std::enable_shared_from_this<Runtime> {
     // Queues a request for the transport thread; the future becomes ready when the
     // transport has taken the request off the queue.
     Method_call_future send(std::shared_ptr<zun::com::runtime::Method_call> call);
-    // Delivers a response: inline on the transport thread, otherwise queued for it.
-    void respond(const std::shared_ptr<zun::com::runtime::Method_call>& call,
-                 std::uint8_t return_code, std::vector<std::uint8_t> payload);
+    // Delivers the call's stored answer: inline on the transport thread, otherwise queued
+    // for it.
+    void respond(const std::shared_ptr<zun::com::runtime::Method_call>& call);
 
     // Waits until the runtime threads and the thread pool have nothing left to do.
     // Precondition: not on a runtime thread or a pool thread.
@@ -97,6 +113,7 @@ class Runtime : public std::enable_shared_from_this<Runtime> {
     void report_locked(const std::string& service, const std::string& instance);
     void deliver(const std::shared_ptr<Search>& search, Handles found);
     void dispatch(const std::shared_ptr<zun::com::runtime::Method_call>& call);
+    friend struct Transport_job;
 
     kem::com::static_thread_pool* pool_;
 
@@ -109,8 +126,8 @@ class Runtime : public std::enable_shared_from_this<Runtime> {
     std::vector<std::shared_ptr<Search>> searches_;
     bool stopped_ = false;
 
-    Worker discovery_;
-    Worker transport_;
+    Worker<std::function<void()>> discovery_;
+    Worker<Transport_job> transport_;
 };
 
 }  // namespace platform::runtime::detail

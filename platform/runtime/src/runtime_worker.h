@@ -1,54 +1,132 @@
 #pragma once
 // A runtime thread with a FIFO of jobs: the discovery thread and the transport thread are
-// two of these. The thread starts with the first job and ends at stop().
+// two of these. The thread starts with the first job and ends at stop(). A job is any
+// movable callable; the queue reuses its storage, so a steady stream of jobs allocates
+// nothing once the queue has grown to its working size.
 //
-//   Worker transport;
-//   transport.post([] { /* runs on the transport thread */ });
+//   Worker<std::function<void()>> discovery;
+//   discovery.post([] { /* runs on the discovery thread */ });
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace platform::runtime::detail {
 
+// The worker whose loop runs on this thread. Initial-exec TLS: the runtime library is
+// linked by its users, never loaded late, and this is read on every request.
+[[gnu::tls_model("initial-exec")]] inline thread_local const void* current_worker = nullptr;
+
+template <class Job>
 class Worker {
   public:
-    using Job = std::function<void()>;
-
     Worker() = default;
-    ~Worker();
+    ~Worker() { stop(); }
     Worker(const Worker&) = delete;
     Worker& operator=(const Worker&) = delete;
 
     // Queues a job behind the ones already queued. After stop() the job is destroyed
     // without running and the result is false. An exception thrown by a job is swallowed.
-    bool post(Job job);
+    bool post(Job job) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!stopped_) {
+                if (!thread_.joinable()) {
+                    thread_ = std::thread(&Worker::loop, this);
+                }
+                jobs_.push_back(std::move(job));
+                ++posted_;
+                wakeup_.notify_one();
+                return true;
+            }
+        }
+        return false;  // the job is destroyed here, outside the lock
+    }
 
     // True on this worker's thread, also while a job runs that called back into us.
-    bool running_in_this_thread() const noexcept;
+    bool running_in_this_thread() const noexcept { return current_worker == this; }
 
     // Blocks until no job is queued or running (or the worker is stopped).
     // Precondition: not on this worker's thread.
-    void wait_idle();
+    void wait_idle() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        idle_.wait(lock, [this] { return stopped_ || (queued() == 0 && !busy_); });
+    }
 
     // Number of jobs accepted by post() so far.
-    std::uint64_t posted() const;
+    std::uint64_t posted() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return posted_;
+    }
 
     // Drops the queued jobs, lets a running job finish and joins the thread (detaches it
     // when called on the thread itself). Idempotent.
-    void stop();
+    void stop() {
+        std::vector<Job> dropped;
+        std::thread thread;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopped_ = true;
+            dropped.swap(jobs_);
+            head_ = 0;
+            thread = std::move(thread_);
+        }
+        wakeup_.notify_all();
+        idle_.notify_all();
+        if (thread.joinable()) {
+            if (thread.get_id() == std::this_thread::get_id()) {
+                thread.detach();
+            } else {
+                thread.join();
+            }
+        }
+    }
 
   private:
-    void loop();
+    std::size_t queued() const noexcept { return jobs_.size() - head_; }
+
+    void loop() {
+        current_worker = this;
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wakeup_.wait(lock, [this] { return stopped_ || queued() != 0; });
+            if (stopped_) {
+                break;
+            }
+            {
+                Job job = std::move(jobs_[head_]);
+                if (++head_ == jobs_.size()) {
+                    jobs_.clear();  // keeps the capacity for the next jobs
+                    head_ = 0;
+                }
+                busy_ = true;
+                lock.unlock();
+                try {
+                    job();
+                } catch (...) {
+                    // A job's failure is its own; the thread keeps serving the queue.
+                }
+            }  // the job is destroyed outside the lock
+            lock.lock();
+            busy_ = false;
+            if (queued() == 0) {
+                idle_.notify_all();
+            }
+        }
+        busy_ = false;
+        current_worker = nullptr;
+    }
 
     // A leaf lock: nothing else is locked, and no job runs or is destroyed, while it is held.
     mutable std::mutex mutex_;
     std::condition_variable wakeup_;  // a job was queued, or stop
     std::condition_variable idle_;    // the queue ran empty with no job running, or stop
-    std::deque<Job> jobs_;
+    std::vector<Job> jobs_;           // queued jobs are [head_, end)
+    std::size_t head_ = 0;
     bool busy_ = false;
     bool stopped_ = false;
     std::uint64_t posted_ = 0;
