@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <stdexcept>
@@ -57,6 +58,45 @@ inline std::uint64_t saturating_mul(std::uint64_t a, std::uint64_t b) noexcept {
                ? std::numeric_limits<std::uint64_t>::max()
                : a * b;
 }
+
+// Stores `length` in `size` bytes (1, 2 or 4; the caller checked that it fits) at `at` in
+// the configured byte order and returns the position after it.
+inline std::uint8_t* store_length(std::uint8_t* at, std::uint64_t size, std::uint64_t length,
+                                  const Serialization_properties& properties) noexcept {
+    if (size == 4) {
+        std::uint32_t word = static_cast<std::uint32_t>(length);
+        if (!properties.is_little_endian()) {
+            word = __builtin_bswap32(word);
+        }
+        std::memcpy(at, &word, 4);
+        return at + 4;
+    }
+    for (std::uint64_t i = 0; i < size; ++i) {
+        const std::uint64_t shift = 8 * (properties.is_little_endian() ? i : size - 1 - i);
+        at[i] = static_cast<std::uint8_t>(length >> shift);
+    }
+    return at + size;
+}
+
+inline std::uint8_t* copy_bytes(std::uint8_t* at, const std::string& text) noexcept {
+    if (!text.empty()) {
+        std::memcpy(at, text.data(), text.size());
+    }
+    return at + text.size();
+}
+
+// The largest length a length field of `size` bytes holds; 0 for a size that is not one.
+constexpr std::uint64_t length_field_limit(std::uint64_t size) noexcept {
+    return size == 1 ? 0xFFu : size == 2 ? 0xFFFFu : size == 4 ? 0xFFFFFFFFu : 0;
+}
+
+// The MetaInfo map: a 4-byte length field with the byte count of all entries, then each
+// entry in key order as key string and value string. When every length fits its field the
+// buffer grows once and everything is written in place; otherwise the map is written piece
+// by piece, which throws where the first length does not fit.
+template <class Map>
+void serialize_map(std::vector<std::uint8_t>& out, const Map& map,
+                   const Serialization_properties& properties);
 
 }  // namespace detail
 
@@ -135,6 +175,41 @@ inline void serialize_string(std::vector<std::uint8_t>& out, const std::string& 
     out.insert(out.end(), value.begin(), value.end());
 }
 
+namespace detail {
+
+template <class Map>
+void serialize_map(std::vector<std::uint8_t>& out, const Map& map,
+                   const Serialization_properties& properties) {
+    const std::uint64_t field = properties.string_length_field_size;
+    const std::uint64_t limit = length_field_limit(field);
+    const std::uint64_t per_entry = saturating_mul(2, field);
+    std::uint64_t total = 0;
+    bool fits = limit != 0;
+    for (const auto& [key, text] : map) {
+        total = saturating_add(total, per_entry);
+        total = saturating_add(total, key.size());
+        total = saturating_add(total, text.size());
+        fits = fits && key.size() <= limit && text.size() <= limit;
+    }
+    if (fits && total <= length_field_limit(4)) {
+        const std::size_t start = out.size();
+        out.resize(start + 4 + static_cast<std::size_t>(total));
+        std::uint8_t* at = store_length(out.data() + start, 4, total, properties);
+        for (const auto& [key, text] : map) {
+            at = copy_bytes(store_length(at, field, key.size(), properties), key);
+            at = copy_bytes(store_length(at, field, text.size(), properties), text);
+        }
+        return;
+    }
+    serialize_length_field_dispatch(4, total, out, properties);
+    for (const auto& [key, text] : map) {
+        serialize_string(out, key, properties);
+        serialize_string(out, text, properties);
+    }
+}
+
+}  // namespace detail
+
 // Appends one value:
 // - uint8_t (also the response-code byte), uint16_t, uint32_t in the configured byte order;
 // - std::array<uint8_t, N>: array length field holding N, then the N bytes;
@@ -153,23 +228,7 @@ void serialize_dispatch(std::vector<std::uint8_t>& out, const T& value,
     } else if constexpr (std::is_same_v<T, std::vector<std::uint8_t>>) {
         serialize_without_tag(out, value, properties);
     } else if constexpr (std::is_same_v<T, std::map<std::string, std::string>>) {
-        const std::uint64_t per_entry =
-            detail::saturating_mul(2, properties.string_length_field_size);
-        std::uint64_t total = 0;
-        for (const auto& [key, text] : value) {
-            total = detail::saturating_add(total, per_entry);
-            total = detail::saturating_add(total, key.size());
-            total = detail::saturating_add(total, text.size());
-        }
-        // The whole map at once: its length field and entries grow the buffer one time.
-        if (total <= std::numeric_limits<std::uint32_t>::max()) {
-            out.reserve(out.size() + 4 + static_cast<std::size_t>(total));
-        }
-        serialize_length_field_dispatch(4, total, out, properties);
-        for (const auto& [key, text] : value) {
-            serialize_string(out, key, properties);
-            serialize_string(out, text, properties);
-        }
+        detail::serialize_map(out, value, properties);
     } else {
         static_assert(!sizeof(T), "type has no SOME/IP serialization here");
     }
