@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/allocation_counter.h"
+#include "host/allocation_counter.h"
 #include "bench/request_meta.h"
 #include "binding/response_handler.h"
 #include "host/record_writer.h"
@@ -32,7 +32,7 @@ kem::com::cpp_binding::Service_info f15b_info() {
 void BM_MetaInfoSerialization(benchmark::State& state) {
     const auto& meta = bench::request_meta();
     std::size_t size = 0;
-    const auto before = bench::allocations().this_thread;
+    const auto before = host::allocations().this_thread;
     for (auto _ : state) {
         std::vector<std::uint8_t> payload;
         ser::serialize_method_arguments(payload, meta);
@@ -40,7 +40,7 @@ void BM_MetaInfoSerialization(benchmark::State& state) {
         benchmark::DoNotOptimize(payload.data());
     }
     state.counters["allocs"] =
-        benchmark::Counter(static_cast<double>(bench::allocations().this_thread - before),
+        benchmark::Counter(static_cast<double>(host::allocations().this_thread - before),
                            benchmark::Counter::kAvgIterations);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
 }

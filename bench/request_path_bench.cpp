@@ -17,7 +17,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "bench/allocation_counter.h"
+#include "host/allocation_counter.h"
 #include "bench/request_meta.h"
 #include "host/application.h"
 #include "host/built_plugin.h"
@@ -157,9 +157,9 @@ World& world() {
 // Sets the allocation counters of a finished loop of requests.
 class Allocation_meter {
   public:
-    Allocation_meter() : start_(bench::allocations()) {}
+    Allocation_meter() : start_(host::allocations()) {}
     void report(benchmark::State& state) const {
-        const auto end = bench::allocations();
+        const auto end = host::allocations();
         const double requests = static_cast<double>(state.iterations());
         if (requests == 0) {
             return;
@@ -171,7 +171,7 @@ class Allocation_meter {
     }
 
   private:
-    bench::Allocation_count start_;
+    host::Allocation_count start_;
 };
 
 void read_loop(benchmark::State& state, host::Extension_data_identifier& did,

@@ -1,10 +1,10 @@
-#include "bench/allocation_counter.h"
+#include "host/allocation_counter.h"
 
 #include <atomic>
 #include <cstdlib>
 #include <new>
 
-namespace bench {
+namespace host {
 namespace {
 
 std::atomic<std::uint64_t> all_threads{0};
@@ -25,15 +25,15 @@ Allocation_count allocations() noexcept {
     return {all_threads.load(std::memory_order_relaxed), this_thread};
 }
 
-}  // namespace bench
+}  // namespace host
 
 // The nothrow forms of the standard library call these.
 void* operator new(std::size_t size) {
-    return bench::allocate(size);
+    return host::allocate(size);
 }
 
 void* operator new[](std::size_t size) {
-    return bench::allocate(size);
+    return host::allocate(size);
 }
 
 void operator delete(void* memory) noexcept {

@@ -2,11 +2,11 @@
 // Counts the allocations of the process through the global operator new, which this
 // binary replaces (the dlopen'ed plug-in and the runtime resolve to it as well).
 //
-//   const auto before = bench::allocations();  ...  bench::allocations() - before
+//   const auto before = host::allocations();  ...  host::allocations() - before
 
 #include <cstdint>
 
-namespace bench {
+namespace host {
 
 struct Allocation_count {
     std::uint64_t all_threads;  // every thread of the process
@@ -15,4 +15,4 @@ struct Allocation_count {
 
 Allocation_count allocations() noexcept;
 
-}  // namespace bench
+}  // namespace host
