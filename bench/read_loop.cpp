@@ -1,5 +1,6 @@
-// read_loop N: N reads of 0x0102 through the plug-in loaded with dlopen, each answered at
-// once by a simulated application, log threshold warn. Made for counting instructions:
+// read_loop N [debug]: N reads of 0x0102 through the plug-in loaded with dlopen, each
+// answered at once by a simulated application, log threshold warn (or debug, where every
+// read renders its two incidents into a discarding sink). Made for counting instructions:
 //
 //   valgrind --tool=callgrind build/default/bench/read_loop 20000
 //
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "bench/discarding_sink.h"
@@ -25,9 +27,9 @@ namespace {
 
 using D0102 = orlak::services::diag::d_0102::DataIdentifier_BasicSettingsStatus;
 
-int run(unsigned long count) {
+int run(unsigned long count, ara::log::LogLevel threshold) {
     platform::ara_log::set_sink(std::make_shared<bench::Discarding_sink>());
-    platform::ara_log::set_threshold(ara::log::LogLevel::kWarn);
+    platform::ara_log::set_threshold(threshold);
     const host::Bytes record = host::someip_record(host::patterned<D0102::Read::Output>(0x07));
     unsigned long failures = 0;
     {
@@ -60,10 +62,11 @@ int run(unsigned long count) {
 
 int main(int argc, char** argv) {
     char* end = nullptr;
-    const unsigned long count = argc == 2 ? std::strtoul(argv[1], &end, 10) : 0;
-    if (argc != 2 || end == argv[1] || *end != '\0') {
-        std::fprintf(stderr, "usage: read_loop N   (N reads of 0x0102)\n");
+    const unsigned long count = argc >= 2 ? std::strtoul(argv[1], &end, 10) : 0;
+    const bool debug = argc == 3 && std::string(argv[2]) == "debug";
+    if (argc < 2 || argc > 3 || (argc == 3 && !debug) || end == argv[1] || *end != '\0') {
+        std::fprintf(stderr, "usage: read_loop N [debug]   (N reads of 0x0102)\n");
         return 2;
     }
-    return run(count);
+    return run(count, debug ? ara::log::LogLevel::kDebug : ara::log::LogLevel::kWarn);
 }

@@ -2,8 +2,13 @@
 
 namespace zun::com::runtime {
 
+// Objects are filled member by member: a braced list of pairs would build every pair as
+// a two-element array first and then copy its key and value out of it.
+
 void to_json(nlohmann::json& j, const Service_id& id) {
-    j = nlohmann::json{{"1_id", "Service_id"}, {"string", id.to_string()}};
+    j = nlohmann::json::object();
+    j["1_id"] = "Service_id";
+    j["string"] = id.to_string();
 }
 
 void to_json(nlohmann::json& j, const Service_id_literal& id) {
@@ -11,17 +16,22 @@ void to_json(nlohmann::json& j, const Service_id_literal& id) {
     if (id.c_str() != nullptr) {
         text.assign(id.c_str(), id.size());
     }
-    j = nlohmann::json{{"1_id", "Service_id"}, {"2_char const*", std::move(text)}};
+    j = nlohmann::json::object();
+    j["1_id"] = "Service_id";
+    j["2_char const*"] = std::move(text);
 }
 
 void to_json(nlohmann::json& j, const Instance_id& id) {
-    j = nlohmann::json{{"1_id", "Instance_id"}, {"2_string", id.to_string()}};
+    j = nlohmann::json::object();
+    j["1_id"] = "Instance_id";
+    j["2_string"] = id.to_string();
 }
 
 void to_json(nlohmann::json& j, const Service_handle& handle) {
-    j = nlohmann::json{{"1_id", "Service_handle"},
-                       {"2_service_id", handle.get_service_id()},
-                       {"3_instance_id", handle.get_instance_id()}};
+    j = nlohmann::json::object();
+    j["1_id"] = "Service_handle";
+    to_json(j["2_service_id"], handle.get_service_id());
+    to_json(j["3_instance_id"], handle.get_instance_id());
 }
 
 }  // namespace zun::com::runtime
@@ -29,13 +39,16 @@ void to_json(nlohmann::json& j, const Service_handle& handle) {
 namespace ara::com::log::incidents {
 
 void to_json(nlohmann::json& j, const Find_service_start& incident) {
-    j = nlohmann::json{{"1_id", "Find_service_start"},
-                       {"2_service_id", incident.service_id},
-                       {"3_instance_id", incident.instance_id}};
+    j = nlohmann::json::object();
+    j["1_id"] = "Find_service_start";
+    to_json(j["2_service_id"], incident.service_id);
+    to_json(j["3_instance_id"], incident.instance_id);
 }
 
 void to_json(nlohmann::json& j, const Find_service_stop& incident) {
-    j = nlohmann::json{{"1_id", "Find_service_stop"}, {"2_service_id", incident.service_id}};
+    j = nlohmann::json::object();
+    j["1_id"] = "Find_service_stop";
+    to_json(j["2_service_id"], incident.service_id);
 }
 
 }  // namespace ara::com::log::incidents
@@ -44,22 +57,25 @@ namespace kem::com::cpp_binding::log::incidents {
 
 namespace detail {
 
-nlohmann::json identify(const char* name, const zun::com::runtime::Service_id& service,
-                        const zun::com::runtime::Instance_id& instance) {
-    return nlohmann::json{{"1_id", name}, {"2_service_id", service}, {"3_instance_id", instance}};
+void identify(nlohmann::json& j, const char* name, const zun::com::runtime::Service_id& service,
+              const zun::com::runtime::Instance_id& instance) {
+    j = nlohmann::json::object();
+    j["1_id"] = name;
+    zun::com::runtime::to_json(j["2_service_id"], service);
+    zun::com::runtime::to_json(j["3_instance_id"], instance);
 }
 
 // The four incidents that carry a return code.
 template <class Incident>
 void render_with_error_code(nlohmann::json& j, const char* name, const Incident& incident) {
-    j = identify(name, incident.service_id, incident.instance_id);
+    identify(j, name, incident.service_id, incident.instance_id);
     j["4_method_id"] = incident.method_id;
     j["5_error_code"] = incident.error_code;
 }
 
 template <class Incident>
 void render_constructed(nlohmann::json& j, const Incident& incident) {
-    j = identify("Service_proxy_constructed", incident.service_id, incident.instance_id);
+    identify(j, "Service_proxy_constructed", incident.service_id, incident.instance_id);
     j["4_struct4bytes"] = incident.struct4bytes ? "1" : "0";
     j["5_utf8simple"] = incident.utf8simple ? "1" : "0";
 }
@@ -67,18 +83,18 @@ void render_constructed(nlohmann::json& j, const Incident& incident) {
 }  // namespace detail
 
 void to_json(nlohmann::json& j, const Find_service_result& incident) {
-    j = detail::identify("Find_service_result", incident.service_id, incident.instance_id);
+    detail::identify(j, "Find_service_result", incident.service_id, incident.instance_id);
 }
 
 void to_json(nlohmann::json& j, const Find_service_handler_performance& incident) {
-    j = detail::identify("Find_service_handler_performance", incident.service_id,
-                         incident.instance_id);
+    detail::identify(j, "Find_service_handler_performance", incident.service_id,
+                     incident.instance_id);
     j["4_time"] = incident.time;
 }
 
 void to_json(nlohmann::json& j, const Find_service_handler_exception& incident) {
-    j = detail::identify("Find_service_handler_exception", incident.service_id,
-                         incident.instance_id);
+    detail::identify(j, "Find_service_handler_exception", incident.service_id,
+                     incident.instance_id);
 }
 
 void to_json(nlohmann::json& j, const Service_proxy_constructed& incident) {
@@ -90,13 +106,12 @@ void to_json(nlohmann::json& j, const Service_skeleton_constructed& incident) {
 }
 
 void to_json(nlohmann::json& j, const Method_call_request_tx& incident) {
-    j = detail::identify("Method_call_request_tx", incident.service_id, incident.instance_id);
+    detail::identify(j, "Method_call_request_tx", incident.service_id, incident.instance_id);
     j["4_method_id"] = incident.method_id;
 }
 
 void to_json(nlohmann::json& j, const Method_call_request_cancelled& incident) {
-    j = detail::identify("Method_call_request_cancelled", incident.service_id,
-                         incident.instance_id);
+    detail::identify(j, "Method_call_request_cancelled", incident.service_id, incident.instance_id);
     j["4_method_id"] = incident.method_id;
 }
 

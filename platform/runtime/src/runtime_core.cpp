@@ -120,7 +120,8 @@ void Transport_job::operator()() {
 }
 
 Runtime::Method_call_future Runtime::send(std::shared_ptr<Method_call> call) {
-    Transport_job job{this, call, Transport_job::Accepted(Method_call::future_state(call))};
+    Transport_job::Accepted accepted(Method_call::future_state(call));
+    Transport_job job{this, std::move(call), std::move(accepted)};
     Method_call_future future = job.accepted->get_future();
     transport_.post(std::move(job));
     return future;
@@ -230,6 +231,7 @@ void Runtime::dispatch(const std::shared_ptr<Method_call>& call) {
         return;
     }
     try {
+        // A copy: the job's reference keeps the record alive until the handler is retired.
         record->handler(Incoming_call(call));
     } catch (...) {
         // An application that throws leaves its call unanswered.

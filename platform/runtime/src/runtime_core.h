@@ -112,6 +112,7 @@ class Runtime : public std::enable_shared_from_this<Runtime> {
     Handles offered_locked(const std::string& service, const std::string& instance) const;
     void report_locked(const std::string& service, const std::string& instance);
     void deliver(const std::shared_ptr<Search>& search, Handles found);
+    // Hands the call to its application, or answers it as not available.
     void dispatch(const std::shared_ptr<zun::com::runtime::Method_call>& call);
     friend struct Transport_job;
 

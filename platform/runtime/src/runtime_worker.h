@@ -54,7 +54,9 @@ class Worker {
     // Precondition: not on this worker's thread.
     void wait_idle() {
         std::unique_lock<std::mutex> lock(mutex_);
+        ++idle_waiters_;
         idle_.wait(lock, [this] { return stopped_ || (queued() == 0 && !busy_); });
+        --idle_waiters_;
     }
 
     // Number of jobs accepted by post() so far.
@@ -113,7 +115,7 @@ class Worker {
             }  // the job is destroyed outside the lock
             lock.lock();
             busy_ = false;
-            if (queued() == 0) {
+            if (queued() == 0 && idle_waiters_ != 0) {
                 idle_.notify_all();
             }
         }
@@ -129,6 +131,7 @@ class Worker {
     std::size_t head_ = 0;
     bool busy_ = false;
     bool stopped_ = false;
+    unsigned idle_waiters_ = 0;  // threads in wait_idle()
     std::uint64_t posted_ = 0;
     std::thread thread_;
 };
