@@ -1,6 +1,7 @@
 // The pieces of the request path one by one: the MetaInfo in front of every request
 // payload, reading the largest fixed record, the level check of an incident that is not
-// logged, and the rendering of the response incident with that record.
+// logged, the rendering of the response incident with that record, and the floor of a
+// debug-level read's logging.
 
 #include <benchmark/benchmark.h>
 
@@ -8,12 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "host/allocation_counter.h"
 #include "bench/request_meta.h"
 #include "binding/response_handler.h"
+#include "host/allocation_counter.h"
 #include "host/record_writer.h"
 #include "log/json_rendering.h"
 #include "platform/ara_log/control.h"
+#include "services/d_0102/d_0102.h"
 #include "services/d_f15b/d_f15b.h"
 #include "someip/serializer.h"
 
@@ -87,8 +89,57 @@ void BM_RenderResponseRxF15B(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * length));
 }
 
+// The least a debug-level read of 0x0102 can allocate for its two lines: the documents of
+// Method_call_request_tx and Method_call_response_rx built member by member straight from
+// the call's data, dumped as the log requires, each text copied once into its log stream,
+// and the service id copied once into each incident record. BM_DidReadDebugLog minus
+// BM_DidRead, in allocations, is compared with this.
+void BM_DebugLinesFloor(benchmark::State& state) {
+    using nlohmann::json;
+    const std::string service =
+        orlak::services::diag::d_0102::DataIdentifier_BasicSettingsStatus::service_id;
+    const std::string instance = bench::bench_instance;
+    const auto& meta = bench::request_meta();
+    auto identify = [&](json& incident, const char* name) {
+        incident["1_id"] = name;
+        json& service_id = incident["2_service_id"];
+        service_id["1_id"] = "Service_id";
+        service_id["string"] = service;
+        json& instance_id = incident["3_instance_id"];
+        instance_id["1_id"] = "Instance_id";
+        instance_id["2_string"] = instance;
+        incident["4_method_id"] = 1;
+    };
+    auto log = [](const json& document) {
+        std::string stream;  // the log stream's copy
+        stream += document.dump(-1, ' ', false, json::error_handler_t::strict);
+        benchmark::DoNotOptimize(stream.data());
+    };
+    const auto before = host::allocations().this_thread;
+    for (auto _ : state) {
+        std::string record_service = service;  // each incident record's own Service_id
+        json request;
+        identify(request["1_incident"], "Method_call_request_tx");
+        request["2_data"]["1_map"] = meta;
+        log(request);
+
+        std::string response_service = service;
+        json response;
+        identify(response["1_incident"], "Method_call_response_rx");
+        response["1_incident"]["5_error_code"] = 0;
+        response["2_data"]["1_generated_type"]["1_uint8"] = 7;
+        log(response);
+        benchmark::DoNotOptimize(record_service.data());
+        benchmark::DoNotOptimize(response_service.data());
+    }
+    state.counters["allocs"] =
+        benchmark::Counter(static_cast<double>(host::allocations().this_thread - before),
+                           benchmark::Counter::kAvgIterations);
+}
+
 }  // namespace
 
+BENCHMARK(BM_DebugLinesFloor);
 BENCHMARK(BM_MetaInfoSerialization);
 BENCHMARK(BM_SomeipReadF15B);
 BENCHMARK(BM_IncidentDisabledLevel);
