@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "support/run_program.h"
 
 namespace doip_test {
 
@@ -211,11 +211,7 @@ class Server_process {
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_addclose(&actions, out[0]);
         args.insert(args.begin(), dmsim);
-        std::vector<char*> argv;
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
+        std::vector<char*> argv = support::argv_of(args);
         if (posix_spawn(&pid_, dmsim.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
             pid_ = -1;
         }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "sim/doip_client.h"
+#include "support/run_program.h"
 
 namespace {
 
@@ -261,11 +262,9 @@ TEST_F(DoipServer, PendingAnswersAndCancelWhenTheTesterLeaves) {
     // The manager cancels it through the extension: the application sees Cancel (method 0).
     bool cancelled = false;
     for (int i = 0; i < 300 && !cancelled; ++i) {
-        std::ifstream trace(trace_path());
-        std::stringstream text;
-        text << trace.rdbuf();
-        cancelled = text.str().find("d_f1df::DataIdentifier") != std::string::npos &&
-                    text.str().find("\"method\":0") != std::string::npos;
+        const std::string text = support::read_file(trace_path());
+        cancelled = text.find("d_f1df::DataIdentifier") != std::string::npos &&
+                    text.find("\"method_name\":\"Cancel\"") != std::string::npos;
         std::this_thread::sleep_for(10ms);
     }
     EXPECT_TRUE(cancelled);
