@@ -65,9 +65,8 @@ bool is_utc_time(const std::string& text) {
 }
 
 TEST_F(Dmsim, AnswersRequestArgumentsFromTheBuiltInVehicle) {
-    const Result r =
-        run({"22 F1 90", "22F1900102", "31 01 03 00 01 02 03", "31 03 03 00", "22 12 34", "22 F1",
-             "2E F1 90 01", "31 05 03 00", "10 03", "22 11 88", "22 04 48"});
+    const Result r = run({"22 F1 90", "22F1900102", "31 01 03 00 01 02 03", "31 03 03 00",
+                          "22 12 34", "2E F1 90 01", "10 03", "22 11 88", "22 04 48"});
     EXPECT_EXIT_STATUS(r, 0);
     EXPECT_EQ(lines_of(r.out), (std::vector<std::string>{
                                    std::string("22 F1 90 -> 62 F1 90 ") + vin,
@@ -75,35 +74,23 @@ TEST_F(Dmsim, AnswersRequestArgumentsFromTheBuiltInVehicle) {
                                    "31 01 03 00 01 02 03 -> 71 01 03 00 01",
                                    "31 03 03 00 -> 71 03 03 00 02",
                                    "22 12 34 -> 7F 22 31",
-                                   "22 F1 -> 7F 22 13",
                                    "2E F1 90 01 -> 6E F1 90",
-                                   "31 05 03 00 -> 7F 31 12",
                                    "10 03 -> 50 03 00 32 01 F4",
                                    "22 11 88 -> 7F 22 10",
                                    "22 04 48 -> 7F 22 22",
                                }));
 }
 
-TEST_F(Dmsim, ReadsStandardInputAndGoesOnAfterABadLine) {
-    const Result r =
-        run({}, "# a comment\n\n22 F1 90\r\n   \n22 G1\n  # indented comment\n31 03 03 00\n");
-    EXPECT_EXIT_STATUS(r, 2);
-    EXPECT_EQ(lines_of(r.out), (std::vector<std::string>{
-                                   std::string("22 F1 90 -> 62 F1 90 ") + vin,
-                                   "22 G1 -> error: position 4: 'G' is not a hexadecimal digit",
-                                   "31 03 03 00 -> 71 03 03 00 02",
-                               }));
-
-    const Result json = run({"--json"}, "22 01 02\n");
-    EXPECT_EXIT_STATUS(json, 0);
-    EXPECT_EQ(json.out.rfind(R"({"request":"220102","response":"62010201","elapsed_us":)", 0), 0u)
-        << json.out;
-}
-
-TEST_F(Dmsim, AnswersAsAnEcuOnStandardInput) {
-    const Result text = run({}, "3E 80\n10 83\n3E 00\n22 12 34 F1 90\n22 12 34\n");
-    EXPECT_EXIT_STATUS(text, 0);
+// Standard input: comments and blank lines skipped, a bad line reported and the next one
+// answered; the ECU's own services and its suppress bit.
+TEST_F(Dmsim, AnswersStandardInputAsAnEcuAndGoesOnAfterABadLine) {
+    const Result text = run({},
+                            "# a comment\n\n22 F1 90\r\n   \n22 G1\n  # indented\n"
+                            "3E 80\n10 83\n3E 00\n22 12 34 F1 90\n22 12 34\n");
+    EXPECT_EXIT_STATUS(text, 2);
     EXPECT_EQ(lines_of(text.out), (std::vector<std::string>{
+                                      std::string("22 F1 90 -> 62 F1 90 ") + vin,
+                                      "22 G1 -> error: position 4: 'G' is not a hexadecimal digit",
                                       "3E 80 -> suppressed",
                                       "10 83 -> suppressed",
                                       "3E 00 -> 7E 00",
@@ -114,18 +101,20 @@ TEST_F(Dmsim, AnswersAsAnEcuOnStandardInput) {
     // JSON only); a request that never gets its answer is cancelled after the last one.
     const Result json =
         run({"--json", "--p2", "20", "--pending-interval", "500", "--max-pending", "1"},
-            "3E 80\n31 03 03 00\n31 02 02 9A\n");
+            "22 01 02\n3E 80\n31 03 03 00\n31 02 02 9A\n");
     EXPECT_EXIT_STATUS(json, 0);
     const auto lines = lines_of(json.out);
-    ASSERT_EQ(lines.size(), 3u) << json.out;
-    const auto suppressed = nlohmann::json::parse(lines[0]);
+    ASSERT_EQ(lines.size(), 4u) << json.out;
+    EXPECT_EQ(lines[0].rfind(R"({"request":"220102","response":"62010201","elapsed_us":)", 0), 0u)
+        << lines[0];
+    const auto suppressed = nlohmann::json::parse(lines[1]);
     EXPECT_EQ(suppressed["response"], "");
     EXPECT_EQ(suppressed["suppressed"], true);
-    const auto results = nlohmann::json::parse(lines[1]);
-    EXPECT_EQ(results["response"], "7103030002") << lines[1];
+    const auto results = nlohmann::json::parse(lines[2]);
+    EXPECT_EQ(results["response"], "7103030002") << lines[2];
     EXPECT_EQ(results["pending"], 1);
-    const auto given_up = nlohmann::json::parse(lines[2]);
-    EXPECT_EQ(given_up["response"], "7F3110") << lines[2];
+    const auto given_up = nlohmann::json::parse(lines[3]);
+    EXPECT_EQ(given_up["response"], "7F3110") << lines[3];
     EXPECT_EQ(given_up["pending"], 1);
 }
 
@@ -261,8 +250,6 @@ TEST_F(Dmsim, RejectsBadProfilesNamingTheFile) {
         {R"({"dids": {"01AF": {"Read": {"values": [1, 70000, ""]}}}})",
          ": dids.01AF.Read.values[1]: 70000 is out of range 0..65535 (u16); Read output: "
          "u8, u16, bytes\n"},
-        {R"({"dids": {"0102": {"Read": {"error": [300]}}}})",
-         ": dids.0102.Read.error[0]: must be a whole number 0..255"},
         {R"({"dids": {"0102": {"Read": {"error": []}}}})",
          ": dids.0102.Read.error: needs at least one byte"},
         {R"({"dids": {"0102": {"Read": {}}, "0102": {}}})", ": dids.0102: key given twice"},
