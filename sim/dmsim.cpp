@@ -540,7 +540,8 @@ int run(const Options& options) {
     ecu.emplace(extensions->dids(), extensions->rids(), ecu_options);
     if (options.doip) {
         const dmsim::doip::Entity entity = doip_entity(doip_profile, *ecu, *meta);
-        const int status = dmsim::doip::serve(*ecu, entity, options.server, *meta, stdout);
+        const int status = dmsim::doip::serve(*ecu, entity, options.server, *meta, stdout,
+                                              [&outputs] { return outputs.failure(); });
         ecu.reset();
         extensions.reset();
         return status;

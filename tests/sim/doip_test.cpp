@@ -64,7 +64,7 @@ class DoipServer : public ::testing::Test {
                                          "--vehicle",
                                          (dir_ / "vehicle.json").string(),
                                          "--trace",
-                                         trace_path().string(),
+                                         trace_.empty() ? trace_path().string() : trace_,
                                          "--doip-initial-timeout",
                                          "400",
                                          "--doip-alive-timeout",
@@ -82,6 +82,7 @@ class DoipServer : public ::testing::Test {
     }
 
     fs::path trace_path() const { return dir_ / "trace.jsonl"; }
+    std::string trace_;  // --trace, when not trace_path()
 
     // A tester with routing activated.
     std::unique_ptr<Client> activated(std::uint16_t address = tester) {
@@ -341,6 +342,17 @@ TEST_F(DoipServer, ParallelTestersEachInOrderThenACleanStop) {
     ASSERT_TRUE(client->send(doip_test::diagnostic(tester, entity, {0x22, 0xF1, 0xDF})));
     EXPECT_EQ(next(*client), "8002 12 34 0E 80 00");
     EXPECT_EQ(stop(), 0);
+}
+
+// The trace cannot take the line of the first call: the server stops by itself with
+// status 4.
+TEST_F(DoipServer, AFailedTraceWriteEndsTheServerWithStatusFour) {
+    trace_ = "/dev/full";
+    start();
+    auto client = activated();
+    ask(*client, "22 01 02");
+    EXPECT_EQ(server_->wait_for_exit(1000), 4);
+    server_.reset();
 }
 
 }  // namespace
