@@ -106,7 +106,8 @@ constexpr char footer[] = R"(Requests
                          DIDs not served are left out (none served: 7F 22 31)
   2E DID DATA ...        WriteDataByIdentifier -> 6E DID
   31 SF RID [OPTION ...] RoutineControl, SF 01 start, 02 stop, 03 request results; the
-                         option bytes are the routine's input -> 71 SF RID data ...
+                         option bytes are the routine's input (how many: dmsim --list)
+                         -> 71 SF RID data ...
   Negative responses are 7F SID NRC. dmsim itself answers 11 (service not supported),
   12 (sub-function not supported), 13 (wrong length) and 31 (identifier not served; a
   22 request is checked whole before any DID is read). Other codes come from the
@@ -129,15 +130,17 @@ Output
   Trace: {"time":..., "service":..., "instance":..., "method":<id>, "method_name":"Read",
   "request":"<payload hex>"}.
 
-Vehicle profile (--vehicle FILE; the built-in one is sim/profiles/vehicle.json, installed
-with its JSON Schema vehicle.schema.json, which editors use to complete and check)
+Vehicle profile (--vehicle FILE; the built-in one is sim/profiles/vehicle.json)
+  Installed next to it is the profile's JSON Schema, vehicle.schema.json: name it in
+  "$schema" and an editor completes identifiers and method names and checks values.
   {"$schema": "vehicle.schema.json",
    "instance": "diag",
    "dids":     {"F190": {"Read": {"values": ["5744443132..."]}}},
    "routines": {"0300": {"Start": {"error": [34]},
                          "Stop":  {"delay_ms": 200, "values": [1]}},
                 "0203": {"offered": false}}}
-  Identifiers are four hex digits. Methods: Read and Cancel for DIDs; Start and Cancel
+  dmsim --list names each identifier's methods and output members. Identifiers are
+  four hex digits. Methods: Read and Cancel for DIDs; Start and Cancel
   for routines, plus Stop and RequestResults for full routines. One answer per method:
     "values": [...]      the output record's members in order: a number for u8, u16,
                          u32; a hex string of exactly N bytes for u8[N]; a hex string
@@ -621,8 +624,8 @@ int main(int argc, char** argv) {
         ->check(non_empty);
     app.add_option("--trace", options.trace_file,
                    "write one JSON line per method call that a simulated application\n"
-                   "receives, when it arrives: {\"service\":\"<interface>\",\"instance\":\n"
-                   "\"diag\",\"method\":<method id>,\"request\":\"<payload hex>\"}")
+                   "receives, when it arrives, with its time, service, instance,\n"
+                   "method id and name and request payload (see Output below)")
         ->option_text("FILE")
         ->check(non_empty);
     app.add_option("--cancel-after", options.cancel_after_ms,
