@@ -322,7 +322,10 @@ class Session {
     // False once a write has failed (after a message): nothing more should be answered.
     bool answer(const dmsim::Bytes& request) {
         if (request.size() > options_.server.max_data_size) {
-            return reject(dmsim::to_hex(request, ' '), too_long(options_.server.max_data_size));
+            const dmsim::Bytes start(
+                request.begin(), request.begin() + std::min<std::ptrdiff_t>(request.size(), 13));
+            return reject(dmsim::to_hex(start, ' ') + " ...",
+                          too_long(options_.server.max_data_size));
         }
         const auto start = std::chrono::steady_clock::now();
         const dmsim::Outcome outcome = ecu_.answer(request, meta_, tester_);
