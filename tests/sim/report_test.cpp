@@ -1,3 +1,5 @@
+// The output lines of the simulator (answers, errors, trace, log) and its input lines.
+
 #include "sim/report.h"
 
 #include <gtest/gtest.h>
@@ -75,7 +77,7 @@ TEST(Report, TraceAndLogLinesCarryTheTimeAndNames) {
 
 // Lines come whole however the input is split; a line beyond the limit keeps its start
 // only, and the one after it is read as usual.
-TEST(Report, LineReaderKeepsLinesWithinItsLimit) {
+TEST(Line_reader, KeepsLinesWithinItsLimit) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     const std::string input = "22 F1 90\r\n" + std::string(200'000, 'A') + "\n\n3E 00";
