@@ -505,7 +505,9 @@ int run(const Options& options) {
     // under --instance, which is the same unless the user says otherwise.
     const std::string vehicle_instance = profile->instance.value_or(default_instance);
     const std::string instance = options.instance.empty() ? vehicle_instance : options.instance;
-    const bool chatty = log_level(options.log_level) >= ara::log::LogLevel::kInfo;
+    // The summary is text: it stays out of JSON lines on standard error.
+    const bool chatty = log_level(options.log_level) >= ara::log::LogLevel::kInfo &&
+                        !(options.log_format == "jsonl" && options.log_file.empty());
     if (chatty) {
         const char* version = kem::com::runtime::generator_version;
         std::fprintf(stderr, "dmsim: plug-in %s (generator version %s)\n", plugin->path().c_str(),
@@ -607,7 +609,8 @@ int main(int argc, char** argv) {
     app.add_option("--log-level", options.log_level,
                    "off, fatal, error, warn, info, debug or verbose (default warn):\n"
                    "threshold of the platform log, where the plug-in writes one JSON\n"
-                   "line per incident; info and above also print a start-up summary")
+                   "line per incident; info and above also print a start-up summary\n"
+                   "(not into jsonl lines on standard error)")
         ->option_text("LEVEL")
         ->check(CLI::IsMember({"off", "fatal", "error", "warn", "info", "debug", "verbose"}));
     app.add_option("--log", options.log_file,
