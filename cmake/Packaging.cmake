@@ -16,7 +16,7 @@ set_target_properties(diag_plugin com_runtime ara_log PROPERTIES INSTALL_RPATH "
 if(TARGET dmsim)
     set_target_properties(dmsim PROPERTIES INSTALL_RPATH "$ORIGIN/${DIAG_BIN_TO_PLUGINDIR}")
     install(TARGETS dmsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-    install(FILES ${PROJECT_SOURCE_DIR}/sim/profiles/vehicle.json
+    install(FILES ${PROJECT_SOURCE_DIR}/sim/profiles/vehicle.json ${dmsim_schema}
             DESTINATION ${DIAG_INSTALL_DATADIR})
 
     # The man page is dmsim's own help text, made at build time (under qemu-user when

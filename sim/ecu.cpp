@@ -7,17 +7,6 @@ namespace dmsim {
 
 namespace {
 
-constexpr std::uint8_t session_control_service = 0x10;
-constexpr std::uint8_t tester_present_service = 0x3E;
-constexpr std::uint8_t routine_control_service = 0x31;
-constexpr std::uint8_t suppress_bit = 0x80;
-constexpr std::uint8_t default_session = 0x01;
-constexpr std::uint8_t extended_session = 0x03;
-
-Outcome negative(std::uint8_t service, std::uint8_t code) {
-    return {{negative_response, service, code}};
-}
-
 void append_u16(Bytes& out, long long value) {
     const auto clamped = static_cast<std::uint16_t>(std::clamp(value, 0LL, 0xFFFFLL));
     out.push_back(static_cast<std::uint8_t>(clamped >> 8));
@@ -174,17 +163,17 @@ Outcome Ecu::answer(const Bytes& request, const kem::dm::types::MetaInfo& meta, 
     const std::uint8_t service = request[0];
     Bytes effective = request;
     bool suppress = false;
-    if ((service == session_control_service || service == tester_present_service ||
-         service == routine_control_service) &&
+    if ((service == sid_session_control || service == sid_tester_present ||
+         service == sid_routine_control) &&
         request.size() >= 2 && (request[1] & suppress_bit) != 0) {
         suppress = true;
         effective[1] &= static_cast<std::uint8_t>(~suppress_bit);
     }
 
     Outcome outcome;
-    if (service == session_control_service) {
+    if (service == sid_session_control) {
         outcome = session_control(effective, tester);
-    } else if (service == tester_present_service) {
+    } else if (service == sid_tester_present) {
         outcome = tester_present(effective);
     } else {
         Pending_watch& watch = tester.watch_;
@@ -220,15 +209,15 @@ Outcome Ecu::answer(const Bytes& request, const kem::dm::types::MetaInfo& meta, 
 
 Outcome Ecu::session_control(const Bytes& request, Tester& tester) const {
     if (request.size() != 2) {
-        return negative(session_control_service, incorrect_length);
+        return negative(sid_session_control, incorrect_length);
     }
     const std::uint8_t session = request[1];
     if (session != default_session && session != extended_session) {
-        return negative(session_control_service, sub_function_not_supported);
+        return negative(sid_session_control, sub_function_not_supported);
     }
     tester.session_ = session;
     Outcome outcome;
-    outcome.response = {session_control_service + 0x40, session};
+    outcome.response = {sid_session_control + positive_offset, session};
     append_u16(outcome.response, options_.p2.count());
     append_u16(outcome.response, options_.p2_star.count() / 10);
     return outcome;
@@ -236,12 +225,12 @@ Outcome Ecu::session_control(const Bytes& request, Tester& tester) const {
 
 Outcome Ecu::tester_present(const Bytes& request) const {
     if (request.size() != 2) {
-        return negative(tester_present_service, incorrect_length);
+        return negative(sid_tester_present, incorrect_length);
     }
     if (request[1] != 0x00) {
-        return negative(tester_present_service, sub_function_not_supported);
+        return negative(sid_tester_present, sub_function_not_supported);
     }
-    return {{tester_present_service + 0x40, 0x00}};
+    return {{sid_tester_present + positive_offset, 0x00}};
 }
 
 }  // namespace dmsim

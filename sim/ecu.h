@@ -30,9 +30,6 @@
 
 namespace dmsim {
 
-inline constexpr std::uint8_t general_reject = 0x10;
-inline constexpr std::uint8_t response_pending = 0x78;
-
 struct Ecu_options {
     std::chrono::milliseconds p2{50};
     std::chrono::milliseconds p2_star{5000};

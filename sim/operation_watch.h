@@ -1,7 +1,7 @@
 #pragma once
 // What the UDS framing tells whoever watches a request while extension operations run: a
 // request starts, an operation with its cancel is about to run, the operation returned.
-// Implemented by Canceller (--cancel-after) and by the ECU's response-pending clock.
+// Implemented by the ECU's response-pending clock, which also serves --cancel-after.
 
 #include <functional>
 

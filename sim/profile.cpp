@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -46,7 +48,12 @@ class Checker {
             if (is_comment(key)) {
                 continue;
             }
-            if (key == "instance") {
+            if (key == "$schema") {
+                if (!value.is_string()) {
+                    fail(key, "must be a string naming the profile's JSON Schema, found " +
+                                  quoted(value));
+                }
+            } else if (key == "instance") {
                 if (!value.is_string() || value.get_ref<const std::string&>().empty()) {
                     fail("instance", "must be a non-empty string, found " + quoted(value));
                 }
@@ -59,8 +66,8 @@ class Checker {
                 result.doip = doip(value);
             } else {
                 fail(key,
-                     "unknown key (known: \"instance\", \"dids\", \"routines\", \"doip\"; "
-                     "keys starting with \"_\" are comments)");
+                     "unknown key (known: \"instance\", \"dids\", \"routines\", \"doip\", "
+                     "\"$schema\"; keys starting with \"_\" are comments)");
             }
         }
         return result;
@@ -236,8 +243,13 @@ class Checker {
                 try {
                     result.payload = method.encode(value);
                 } catch (const Value_error& e) {
-                    fail(here, std::string(e.what()) + " for " + method.name + " output " +
-                                   describe(method.members));
+                    // The layout once: the count message names it already.
+                    if (!e.index) {
+                        fail(here, e.what());
+                    }
+                    fail(here + "[" + std::to_string(*e.index) + "]",
+                         std::string(e.what()) + "; " + method.name +
+                             " output: " + describe(method.members));
                 }
                 kinds.push_back(key);
             } else if (key == "payload") {
@@ -258,6 +270,9 @@ class Checker {
                          "must be an array of byte values like [34] or a hex string, "
                          "found " +
                              quoted(value));
+                }
+                if (result.payload.empty()) {
+                    fail(here, "needs at least one byte: the negative response code, like [34]");
                 }
                 kinds.push_back(key);
             } else if (key == "return_code") {
@@ -304,12 +319,75 @@ class Checker {
     std::string source_;
 };
 
+// Rejects an object that names a key twice: the parser would keep the last one silently.
+// Follows the parser's events; the place is the dotted path of object keys.
+class Duplicate_keys {
+  public:
+    explicit Duplicate_keys(std::string source) : source_(std::move(source)) {}
+
+    void see(json::parse_event_t event, const json& parsed) {
+        switch (event) {
+            case json::parse_event_t::object_start:
+                frames_.push_back({true, {}, last_key(), {}});
+                break;
+            case json::parse_event_t::array_start:
+                frames_.push_back({false, {}, last_key(), {}});
+                break;
+            case json::parse_event_t::object_end:
+            case json::parse_event_t::array_end:
+                frames_.pop_back();
+                break;
+            case json::parse_event_t::key: {
+                Frame& frame = frames_.back();
+                const std::string& key = parsed.get_ref<const std::string&>();
+                if (!frame.keys.insert(key).second) {
+                    throw Profile_error(source_ + ": " + path(key) + ": key given twice");
+                }
+                frame.current = key;
+                break;
+            }
+            case json::parse_event_t::value:
+                break;
+        }
+    }
+
+  private:
+    struct Frame {
+        bool object;
+        std::set<std::string> keys;
+        std::string name;     // the key this container is the value of
+        std::string current;  // the key being read
+    };
+
+    std::string last_key() const {
+        return frames_.empty() || !frames_.back().object ? "" : frames_.back().current;
+    }
+
+    std::string path(const std::string& key) const {
+        std::string text;  // "dids.F190", "_c[]"
+        for (std::size_t i = 1; i < frames_.size(); ++i) {
+            text += !frames_[i - 1].object ? "[]"
+                    : text.empty()         ? frames_[i].name
+                                           : "." + frames_[i].name;
+        }
+        return text.empty() ? key : text + "." + key;
+    }
+
+    std::string source_;
+    std::vector<Frame> frames_;
+};
+
 }  // namespace
 
 Vehicle_profile parse_profile(std::string_view text, const std::string& source) {
     json root;
+    Duplicate_keys duplicates(source);
     try {
-        root = json::parse(text.begin(), text.end());
+        root = json::parse(text.begin(), text.end(),
+                           [&duplicates](int, json::parse_event_t event, json& parsed) {
+                               duplicates.see(event, parsed);
+                               return true;
+                           });
     } catch (const json::exception& e) {
         // A syntax error, or a number beyond the range of a double (out_of_range.406).
         // what() starts with the library's own tag "[json.exception.parse_error.101] ".

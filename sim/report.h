@@ -29,4 +29,7 @@ std::string json_line(const Bytes& request, const Outcome& outcome,
 std::string text_error_line(const std::string& line, const std::string& message);
 std::string json_error_line(const std::string& line, const std::string& message);
 
+// UTC in ISO 8601 with microseconds: "2026-01-02T03:04:05.000006Z".
+std::string utc_time(std::chrono::system_clock::time_point time);
+
 }  // namespace dmsim

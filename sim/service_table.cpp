@@ -36,9 +36,7 @@ struct Assign_visitor {
     const nlohmann::json& values;
     std::size_t index = 0;
 
-    std::string where(const char* type) const {
-        return "value " + std::to_string(index + 1) + " (" + type + ")";
-    }
+    [[noreturn]] void fail(const std::string& what) const { throw Value_error(what, index); }
 
     template <class T>
     void assign_number(T& member, const char* type) {
@@ -46,13 +44,12 @@ struct Assign_visitor {
         constexpr auto limit = std::numeric_limits<T>::max();
         const std::string range = "0.." + std::to_string(limit);
         if (!value.is_number_integer()) {
-            throw Value_error(where(type) + ": " + quoted(value) + " is not a whole number " +
-                              range);
+            fail(quoted(value) + " is not a whole number " + range + " (" + type + ")");
         }
         if (value.is_number_unsigned() ? value.get<std::uint64_t>() > limit
                                        : value.get<std::int64_t>() < 0 ||
                                              value.get<std::int64_t>() > std::int64_t{limit}) {
-            throw Value_error(where(type) + ": " + quoted(value) + " is out of range " + range);
+            fail(quoted(value) + " is out of range " + range + " (" + type + ")");
         }
         member = static_cast<T>(value.get<std::uint64_t>());
         ++index;
@@ -61,12 +58,12 @@ struct Assign_visitor {
     Bytes hex_value(const std::string& type) {
         const nlohmann::json& value = values[index];
         if (!value.is_string()) {
-            throw Value_error(where(type.c_str()) + ": " + quoted(value) + " is not a hex string");
+            fail(quoted(value) + " is not a hex string (" + type + ")");
         }
         try {
             return parse_hex(value.get_ref<const std::string&>());
         } catch (const Hex_error& e) {
-            throw Value_error(where(type.c_str()) + ": bad hex, " + e.what());
+            fail(std::string("bad hex, ") + e.what() + " (" + type + ")");
         }
     }
 
@@ -78,8 +75,8 @@ struct Assign_visitor {
         const std::string type = "u8[" + std::to_string(N) + "]";
         const Bytes bytes = hex_value(type);
         if (bytes.size() != N) {
-            throw Value_error(where(type.c_str()) + ": needs exactly " + std::to_string(N) +
-                              " bytes, found " + std::to_string(bytes.size()));
+            fail("needs exactly " + std::to_string(N) + " bytes, found " +
+                 std::to_string(bytes.size()) + " (" + type + ")");
         }
         std::copy(bytes.begin(), bytes.end(), member.begin());
         ++index;

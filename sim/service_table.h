@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -38,11 +39,14 @@ std::string describe(const std::vector<Member>& members);
 // A JSON value as error messages quote it: compact, cut after 60 characters.
 std::string quoted(const nlohmann::json& value);
 
-// A profile value that does not fit its record; what() names the value and the problem
-// ("value 2 (u16): 70000 is out of range 0..65535").
+// Profile values that do not fit their record. With an index (from 0), what() says what is
+// wrong with that value ("70000 is out of range 0..65535 (u16)"); without one, what is wrong
+// with the array ("expected 2 values (u8, u16), found 3").
 class Value_error : public std::invalid_argument {
   public:
-    using std::invalid_argument::invalid_argument;
+    explicit Value_error(const std::string& what, std::optional<std::size_t> at = std::nullopt)
+        : std::invalid_argument(what), index(at) {}
+    std::optional<std::size_t> index;
 };
 
 struct Method_info {

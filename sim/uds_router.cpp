@@ -9,19 +9,6 @@ namespace {
 using kem::dm::types::MetaInfo;
 using kem::dm::types::UDSResponseCodeType;
 
-constexpr std::uint8_t read_data_by_identifier = 0x22;
-constexpr std::uint8_t write_data_by_identifier = 0x2E;
-constexpr std::uint8_t routine_control_service = 0x31;
-constexpr std::uint8_t positive_offset = 0x40;
-
-constexpr std::uint8_t start_routine = 0x01;
-constexpr std::uint8_t stop_routine = 0x02;
-constexpr std::uint8_t request_routine_results = 0x03;
-
-Outcome negative(std::uint8_t service, std::uint8_t code) {
-    return {{negative_response, service, code}, false};
-}
-
 std::uint16_t identifier_at(const Bytes& request, std::size_t offset) {
     return static_cast<std::uint16_t>(request.at(offset) << 8 | request.at(offset + 1));
 }
@@ -81,11 +68,11 @@ Outcome Uds_router::answer(const Bytes& request, const MetaInfo& meta,
         watch->begin_request();
     }
     switch (request[0]) {
-        case read_data_by_identifier:
+        case sid_read_data:
             return read_data(request, meta, watch);
-        case write_data_by_identifier:
+        case sid_write_data:
             return write_data(request, meta, watch);
-        case routine_control_service:
+        case sid_routine_control:
             return routine_control(request, meta, watch);
         default:
             return negative(request[0], service_not_supported);
@@ -96,7 +83,7 @@ Outcome Uds_router::read_data(const Bytes& request, const MetaInfo& meta,
                               Operation_watch* watch) const {
     if (request.size() < 3 || request.size() % 2 == 0 ||
         (request.size() - 1) / 2 > limits_.max_dids) {
-        return negative(read_data_by_identifier, incorrect_length);
+        return negative(sid_read_data, incorrect_length);
     }
     std::vector<std::pair<std::uint16_t, Did_map::mapped_type>> reads;
     for (std::size_t offset = 1; offset < request.size(); offset += 2) {
@@ -107,10 +94,10 @@ Outcome Uds_router::read_data(const Bytes& request, const MetaInfo& meta,
         }
     }
     if (reads.empty()) {
-        return negative(read_data_by_identifier, request_out_of_range);
+        return negative(sid_read_data, request_out_of_range);
     }
     Outcome outcome;
-    outcome.response.push_back(read_data_by_identifier + positive_offset);
+    outcome.response.push_back(sid_read_data + positive_offset);
     for (const auto& read : reads) {
         // Plain variables, not a structured binding: lambdas capture them (clang insists).
         const std::uint16_t id = read.first;
@@ -125,10 +112,10 @@ Outcome Uds_router::read_data(const Bytes& request, const MetaInfo& meta,
             return outcome;
         }
         if (code != 0) {
-            return negative(read_data_by_identifier, code);
+            return negative(sid_read_data, code);
         }
         if (outcome.response.size() + 2 + data.size() > limits_.max_data_size) {
-            return negative(read_data_by_identifier, response_too_long);
+            return negative(sid_read_data, response_too_long);
         }
         append_identifier(outcome.response, id);
         outcome.response.insert(outcome.response.end(), data.begin(), data.end());
@@ -139,12 +126,12 @@ Outcome Uds_router::read_data(const Bytes& request, const MetaInfo& meta,
 Outcome Uds_router::write_data(const Bytes& request, const MetaInfo& meta,
                                Operation_watch* watch) const {
     if (request.size() < 4) {
-        return negative(write_data_by_identifier, incorrect_length);
+        return negative(sid_write_data, incorrect_length);
     }
     const std::uint16_t id = identifier_at(request, 1);
     const auto found = dids_.find(id);
     if (found == dids_.end()) {
-        return negative(write_data_by_identifier, request_out_of_range);
+        return negative(sid_write_data, request_out_of_range);
     }
     auto* extension = found->second;
     Bytes data(request.begin() + 3, request.end());
@@ -158,9 +145,9 @@ Outcome Uds_router::write_data(const Bytes& request, const MetaInfo& meta,
         return outcome;
     }
     if (code != 0) {
-        return negative(write_data_by_identifier, code);
+        return negative(sid_write_data, code);
     }
-    outcome.response = {write_data_by_identifier + positive_offset};
+    outcome.response = {sid_write_data + positive_offset};
     append_identifier(outcome.response, id);
     return outcome;
 }
@@ -168,7 +155,7 @@ Outcome Uds_router::write_data(const Bytes& request, const MetaInfo& meta,
 Outcome Uds_router::routine_control(const Bytes& request, const MetaInfo& meta,
                                     Operation_watch* watch) const {
     if (request.size() < 4) {
-        return negative(routine_control_service, incorrect_length);
+        return negative(sid_routine_control, incorrect_length);
     }
     const std::uint8_t sub_function = request[1];
     using Operation =
@@ -186,12 +173,12 @@ Outcome Uds_router::routine_control(const Bytes& request, const MetaInfo& meta,
             operation = &kem::dm::foundation::extension::Extension_routine_control::request_results;
             break;
         default:
-            return negative(routine_control_service, sub_function_not_supported);
+            return negative(sid_routine_control, sub_function_not_supported);
     }
     const std::uint16_t id = identifier_at(request, 2);
     const auto found = rids_.find(id);
     if (found == rids_.end()) {
-        return negative(routine_control_service, request_out_of_range);
+        return negative(sid_routine_control, request_out_of_range);
     }
     auto* extension = found->second;
     Bytes options(request.begin() + 4, request.end());
@@ -204,9 +191,9 @@ Outcome Uds_router::routine_control(const Bytes& request, const MetaInfo& meta,
         return outcome;
     }
     if (code != 0) {
-        return negative(routine_control_service, code);
+        return negative(sid_routine_control, code);
     }
-    outcome.response = {routine_control_service + positive_offset, sub_function};
+    outcome.response = {sid_routine_control + positive_offset, sub_function};
     append_identifier(outcome.response, id);
     outcome.response.insert(outcome.response.end(), data.begin(), data.end());
     return outcome;

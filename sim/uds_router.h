@@ -18,23 +18,9 @@
 #include "foundation/types.h"
 #include "sim/hex.h"
 #include "sim/operation_watch.h"
+#include "sim/uds.h"
 
 namespace dmsim {
-
-// Negative response codes that the framing itself produces.
-inline constexpr std::uint8_t negative_response = 0x7F;
-inline constexpr std::uint8_t service_not_supported = 0x11;
-inline constexpr std::uint8_t sub_function_not_supported = 0x12;
-inline constexpr std::uint8_t incorrect_length = 0x13;
-inline constexpr std::uint8_t response_too_long = 0x14;
-inline constexpr std::uint8_t request_out_of_range = 0x31;
-
-struct Outcome {
-    Bytes response;           // empty when cancelled or suppressed
-    bool cancelled = false;   // --cancel-after cancelled an operation of the request
-    bool suppressed = false;  // a positive answer that the tester asked not to get
-    unsigned pending = 0;     // response-pending answers (7F <sid> 78) sent before this one
-};
 
 // Limits of a multi-DID read.
 struct Read_limits {

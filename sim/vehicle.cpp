@@ -33,8 +33,11 @@ Vehicle::Vehicle(Vehicle_profile profile, const std::string& instance, Trace* tr
             timer_.schedule(Timer::Clock::now() + delay, std::move(task));
         });
         if (trace_ != nullptr) {
-            app.set_observer([this](const host::Received_call& call) {
-                trace_->record(call.service, call.instance, call.method_id, call.payload);
+            const Service_info* info = service.service;
+            app.set_observer([this, info](const host::Received_call& call) {
+                const Method_info* method = info->method(call.method_id);
+                trace_->record({call.service, call.instance, call.method_id,
+                                method != nullptr ? method->name : nullptr, call.payload});
             });
         }
     }

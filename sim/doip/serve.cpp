@@ -1,6 +1,8 @@
 #include "sim/doip/serve.h"
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <exception>
 
 namespace dmsim::doip {
@@ -24,8 +26,51 @@ std::optional<std::string> parse_listen_address(const std::string& text, Server_
     return std::nullopt;
 }
 
+namespace {
+
+// Checks for a failed write every 100 ms; on one, says so and stops the server as SIGTERM
+// would.
+class Write_watch {
+  public:
+    Write_watch(asio::io_context& io, Server& server, asio::signal_set& signals,
+                const Write_failure& failure)
+        : timer_(io), server_(server), signals_(signals), failure_(failure) {}
+
+    void start() {
+        timer_.expires_after(std::chrono::milliseconds(100));
+        timer_.async_wait([this](const asio::error_code& error) {
+            if (error) {
+                return;
+            }
+            if (const auto failed = failure_()) {
+                fail(*failed);
+            } else {
+                start();
+            }
+        });
+    }
+    void fail(const std::string& what) {
+        std::fprintf(stderr, "dmsim: cannot write %s\n", what.c_str());
+        failed_ = true;
+        server_.stop();
+        signals_.cancel();
+    }
+    void stop() { timer_.cancel(); }
+    bool failed() const { return failed_; }
+
+  private:
+    asio::steady_timer timer_;
+    Server& server_;
+    asio::signal_set& signals_;
+    const Write_failure& failure_;
+    bool failed_ = false;
+};
+
+}  // namespace
+
 int serve(const Ecu& ecu, const Entity& entity, const Server_options& options,
-          const kem::dm::types::MetaInfo& meta, std::FILE* announce) {
+          const kem::dm::types::MetaInfo& meta, std::FILE* announce,
+          const Write_failure& write_failure) {
     asio::io_context io;
     Server server(io, ecu, entity, options, meta);
     try {
@@ -36,17 +81,23 @@ int serve(const Ecu& ecu, const Entity& entity, const Server_options& options,
         return 2;
     }
     asio::signal_set signals(io, SIGINT, SIGTERM);
-    signals.async_wait([&server](const asio::error_code& error, int) {
+    Write_watch watch(io, server, signals, write_failure);
+    signals.async_wait([&server, &watch](const asio::error_code& error, int) {
         if (!error) {
             server.stop();
+            watch.stop();
         }
     });
-    std::fprintf(announce, "dmsim: DoIP entity %04X listening on %s:%u\n",
-                 static_cast<unsigned>(entity.logical_address), options.address.c_str(),
-                 static_cast<unsigned>(server.port()));
-    std::fflush(announce);
+    if (std::fprintf(announce, "dmsim: DoIP entity %04X listening on %s:%u\n",
+                     static_cast<unsigned>(entity.logical_address), options.address.c_str(),
+                     static_cast<unsigned>(server.port())) < 0 ||
+        std::fflush(announce) != 0) {
+        watch.fail(std::string("standard output: ") + std::strerror(errno));
+    } else if (write_failure) {
+        watch.start();
+    }
     io.run();
-    return 0;
+    return watch.failed() ? 4 : 0;
 }
 
 }  // namespace dmsim::doip

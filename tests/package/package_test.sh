@@ -36,6 +36,7 @@ ${plugindir}/libcom_runtime.so
 ${plugindir}/libdiag_plugin.so
 share/doc/diag-extensions/README.md
 share/dmsim/vehicle.json
+share/dmsim/vehicle.schema.json
 share/man/man1/dmsim.1
 EOF
 )

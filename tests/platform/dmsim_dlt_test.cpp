@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/ara_log/dlt_sink.h"
 #include "platform/dlt_daemon.h"
+#include "support/run_program.h"
 
 // dmsim with --log dlt, as a user runs it: every incident line of a request reaches the
 // daemon at its level, and the lines joined from the parts are those that --log FILE
@@ -20,17 +20,9 @@ namespace {
 using dlt_test::Child;
 using dlt_test::Dlt_daemon;
 using dlt_test::Dlt_reader;
+using support::lines_of;
 
 constexpr auto run_limit = std::chrono::seconds(60);
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 // A vehicle whose identification DID 0xF1AF answers 4 KiB: its response incident renders
 // to far more than one DLT message holds.

@@ -62,6 +62,47 @@ class Generator_test(unittest.TestCase):
         self.assertEqual(sorted(listed), sorted(trees[0]))
         self.assertEqual(len(listed), 109 * 4 + 5)
 
+    def test_a_rerun_rewrites_only_changed_files_and_removes_stale_ones(self):
+        """Fast rebuilds rest on this: an unchanged file keeps its time, so nothing that
+        includes it recompiles, and files of a removed identifier go."""
+        out = os.path.join(self.dir, "out")
+        self.assertEqual(run(ARGS.description, out).returncode, 0)
+        old = 1_000_000_000
+        for path in read_tree(out):
+            os.utime(os.path.join(out, path), (old, old))
+        # Hand-written files in the output folder are not the generator's to remove.
+        for path in ("notes.txt", "d_0102/keep.txt"):
+            with open(os.path.join(out, path), "w", encoding="utf-8") as f:
+                f.write("mine\n")
+
+        renamed, _ = edit_row(self.text, "0x0411", 1, "DataIdentifier_Renamed")
+        expected = self.generate(renamed, "expected")
+        before = read_tree(out)
+        self.generate(renamed, "out")
+        changed = {p for p in expected if before.get(p) != expected[p]}
+        touched = {p for p in expected if os.stat(os.path.join(out, p)).st_mtime != old}
+        self.assertEqual(touched, changed)
+        self.assertIn("d_0411/interface.h", changed)
+        self.assertNotIn("d_0102/interface.h", changed)
+
+        lines = [l for l in renamed.splitlines() if not l.startswith("0x0102")]
+        lines = [l.replace("[did 83]", "[did 82]") for l in lines]
+        self.generate("\n".join(lines) + "\n", "out")
+        left = read_tree(out)
+        self.assertEqual(sorted(p for p in left if p.startswith("d_0102/")), ["d_0102/keep.txt"])
+        self.assertIn("notes.txt", left)
+        self.assertEqual(len(left), 108 * 4 + 5 + 2)
+
+    def generate(self, text, folder):
+        """Runs the generator on `text` into self.dir/folder; the files it holds afterwards."""
+        description = os.path.join(self.dir, "catalogue.txt")
+        with open(description, "w", encoding="utf-8") as f:
+            f.write(text)
+        out = os.path.join(self.dir, folder)
+        result = run(description, out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return read_tree(out)
+
     def test_broken_descriptions_are_rejected_and_nothing_is_written(self):
         without_0102 = "\n".join(l for l in self.text.splitlines() if not l.startswith("0x0102"))
         cases = [

@@ -1,48 +1,24 @@
 // dmsim run as a user runs it: arguments, standard input, profiles in files; its output,
 // trace, log and exit status are checked.
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <regex>
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "support/run_program.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string read_file(const fs::path& path) {
-    std::ifstream file(path);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
+using support::lines_of;
+using support::read_file;
+using Result = support::Run;
 
 class Dmsim : public ::testing::Test {
   protected:
@@ -61,42 +37,14 @@ class Dmsim : public ::testing::Test {
     fs::path path(const std::string& name) const { return dir_ / name; }
 
     // Runs dmsim with `args`, standard input from `input`; output and errors are kept.
-    Result run(std::vector<std::string> args, const std::string& input = "") {
-        const fs::path in = file("stdin", input);
-        const fs::path out = dir_ / "stdout";
-        const fs::path err = dir_ / "stderr";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
+    // `out`: a file for standard output instead (Result::out stays empty).
+    Result run(std::vector<std::string> args, const std::string& input = "",
+               const fs::path& out = {}) {
+        return run_with(std::move(args), file("stdin", input), out);
+    }
+    Result run_with(std::vector<std::string> args, const fs::path& in, const fs::path& out = {}) {
         args.insert(args.begin(), DMSIM_PATH);
-        // A cross-built dmsim runs under the emulator ("qemu-aarch64|-L|<root>"), as CTest
-        // runs this test.
-        std::istringstream emulator(DMSIM_EMULATOR);
-        std::vector<std::string> prefix;
-        for (std::string word; std::getline(emulator, word, '|');) {
-            prefix.push_back(word);
-        }
-        args.insert(args.begin(), prefix.begin(), prefix.end());
-        std::vector<char*> argv;
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        Result result;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-            int status = 0;
-            waitpid(pid, &status, 0);
-            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        result.out = read_file(out);
-        result.err = read_file(err);
-        return result;
+        return support::run_program(support::with_emulator(args, DMSIM_EMULATOR), dir_, in, out);
     }
 
     fs::path dir_;
@@ -107,10 +55,18 @@ class Dmsim : public ::testing::Test {
 
 constexpr char vin[] = "5A 55 4E 31 44 4D 35 53 58 30 52 30 30 30 30 34 32";
 
+// "2026-01-02T03:04:05.000006Z"
+bool is_utc_time(const std::string& text) {
+    const std::string shape = "dddd-dd-ddTdd:dd:dd.ddddddZ";
+    return text.size() == shape.size() &&
+           std::equal(shape.begin(), shape.end(), text.begin(), [](char want, char got) {
+               return want == 'd' ? got >= '0' && got <= '9' : want == got;
+           });
+}
+
 TEST_F(Dmsim, AnswersRequestArgumentsFromTheBuiltInVehicle) {
-    const Result r =
-        run({"22 F1 90", "22F1900102", "31 01 03 00 01 02 03", "31 03 03 00", "22 12 34", "22 F1",
-             "2E F1 90 01", "31 05 03 00", "10 03", "22 11 88", "22 04 48"});
+    const Result r = run({"22 F1 90", "22F1900102", "31 01 03 00 01 02 03", "31 03 03 00",
+                          "22 12 34", "2E F1 90 01", "10 03", "22 11 88", "22 04 48"});
     EXPECT_EXIT_STATUS(r, 0);
     EXPECT_EQ(lines_of(r.out), (std::vector<std::string>{
                                    std::string("22 F1 90 -> 62 F1 90 ") + vin,
@@ -118,35 +74,23 @@ TEST_F(Dmsim, AnswersRequestArgumentsFromTheBuiltInVehicle) {
                                    "31 01 03 00 01 02 03 -> 71 01 03 00 01",
                                    "31 03 03 00 -> 71 03 03 00 02",
                                    "22 12 34 -> 7F 22 31",
-                                   "22 F1 -> 7F 22 13",
                                    "2E F1 90 01 -> 6E F1 90",
-                                   "31 05 03 00 -> 7F 31 12",
                                    "10 03 -> 50 03 00 32 01 F4",
                                    "22 11 88 -> 7F 22 10",
                                    "22 04 48 -> 7F 22 22",
                                }));
 }
 
-TEST_F(Dmsim, ReadsStandardInputAndGoesOnAfterABadLine) {
-    const Result r =
-        run({}, "# a comment\n\n22 F1 90\r\n   \n22 G1\n  # indented comment\n31 03 03 00\n");
-    EXPECT_EXIT_STATUS(r, 2);
-    EXPECT_EQ(lines_of(r.out), (std::vector<std::string>{
-                                   std::string("22 F1 90 -> 62 F1 90 ") + vin,
-                                   "22 G1 -> error: position 4: 'G' is not a hexadecimal digit",
-                                   "31 03 03 00 -> 71 03 03 00 02",
-                               }));
-
-    const Result json = run({"--json"}, "22 01 02\n");
-    EXPECT_EXIT_STATUS(json, 0);
-    EXPECT_EQ(json.out.rfind(R"({"request":"220102","response":"62010201","elapsed_us":)", 0), 0u)
-        << json.out;
-}
-
-TEST_F(Dmsim, AnswersAsAnEcuOnStandardInput) {
-    const Result text = run({}, "3E 80\n10 83\n3E 00\n22 12 34 F1 90\n22 12 34\n");
-    EXPECT_EXIT_STATUS(text, 0);
+// Standard input: comments and blank lines skipped, a bad line reported and the next one
+// answered; the ECU's own services and its suppress bit.
+TEST_F(Dmsim, AnswersStandardInputAsAnEcuAndGoesOnAfterABadLine) {
+    const Result text = run({},
+                            "# a comment\n\n22 F1 90\r\n   \n22 G1\n  # indented\n"
+                            "3E 80\n10 83\n3E 00\n22 12 34 F1 90\n22 12 34\n");
+    EXPECT_EXIT_STATUS(text, 2);
     EXPECT_EQ(lines_of(text.out), (std::vector<std::string>{
+                                      std::string("22 F1 90 -> 62 F1 90 ") + vin,
+                                      "22 G1 -> error: position 4: 'G' is not a hexadecimal digit",
                                       "3E 80 -> suppressed",
                                       "10 83 -> suppressed",
                                       "3E 00 -> 7E 00",
@@ -155,20 +99,22 @@ TEST_F(Dmsim, AnswersAsAnEcuOnStandardInput) {
                                   }));
     // Routine 0300 answers its results after 150 ms: pending answers first (counted in
     // JSON only); a request that never gets its answer is cancelled after the last one.
-    const Result json = run({"--json", "--p2", "20", "--pending-interval", "500", "--max-pending",
-                             "1"},
-                            "3E 80\n31 03 03 00\n31 02 02 9A\n");
+    const Result json =
+        run({"--json", "--p2", "20", "--pending-interval", "500", "--max-pending", "1"},
+            "22 01 02\n3E 80\n31 03 03 00\n31 02 02 9A\n");
     EXPECT_EXIT_STATUS(json, 0);
     const auto lines = lines_of(json.out);
-    ASSERT_EQ(lines.size(), 3u) << json.out;
-    const auto suppressed = nlohmann::json::parse(lines[0]);
+    ASSERT_EQ(lines.size(), 4u) << json.out;
+    EXPECT_EQ(lines[0].rfind(R"({"request":"220102","response":"62010201","elapsed_us":)", 0), 0u)
+        << lines[0];
+    const auto suppressed = nlohmann::json::parse(lines[1]);
     EXPECT_EQ(suppressed["response"], "");
     EXPECT_EQ(suppressed["suppressed"], true);
-    const auto results = nlohmann::json::parse(lines[1]);
-    EXPECT_EQ(results["response"], "7103030002") << lines[1];
+    const auto results = nlohmann::json::parse(lines[2]);
+    EXPECT_EQ(results["response"], "7103030002") << lines[2];
     EXPECT_EQ(results["pending"], 1);
-    const auto given_up = nlohmann::json::parse(lines[2]);
-    EXPECT_EQ(given_up["response"], "7F3110") << lines[2];
+    const auto given_up = nlohmann::json::parse(lines[3]);
+    EXPECT_EQ(given_up["response"], "7F3110") << lines[3];
     EXPECT_EQ(given_up["pending"], 1);
 }
 
@@ -225,9 +171,14 @@ TEST_F(Dmsim, ProfileWithEveryAnswerKindTraceAndCancel) {
     const std::string meta = "0000000B0000000161000000026263";
     const std::vector<std::string> trace = lines_of(read_file(path("trace.jsonl")));
     ASSERT_FALSE(trace.empty());
-    EXPECT_EQ(trace[0],
-              R"({"service":"orlak::services::diag::d_0102::DataIdentifier_BasicSettingsStatus",)"
-              R"("instance":"bench","method":1,"request":")" +
+    const std::string first = trace[0];
+    const auto time_end = first.find("\",\"service\"");
+    ASSERT_NE(time_end, std::string::npos) << first;
+    EXPECT_TRUE(is_utc_time(first.substr(9, time_end - 9))) << first;
+    EXPECT_EQ(first.substr(0, 9) + "T" + first.substr(time_end),
+              R"({"time":"T","service":"orlak::services::diag::d_0102::DataIdentifier_)"
+              R"(BasicSettingsStatus","instance":"bench","method":1,"method_name":"Read",)"
+              R"("request":")" +
                   meta + "\"}");
     std::vector<std::string> calls;
     for (const std::string& line : trace) {
@@ -237,16 +188,16 @@ TEST_F(Dmsim, ProfileWithEveryAnswerKindTraceAndCancel) {
                                            ? service.find("::d_") + 2
                                            : service.find("::r_") + 2,
                                        6) +
-                        "/" + std::to_string(object["method"].get<int>()) + "/" +
+                        "/" + object["method_name"].get<std::string>() + "/" +
                         object["request"].get<std::string>());
     }
     // A slow cancel may be repeated: one Cancel line per repetition.
     calls.erase(std::unique(calls.begin(), calls.end()), calls.end());
     ASSERT_EQ(calls.size(), 13u) << read_file(path("trace.jsonl"));  // 1188 is not offered
-    EXPECT_EQ(calls[7], "d_f1df/1/" + meta);
-    EXPECT_EQ(calls[8], "d_f1df/0/" + meta);  // the cancel
-    EXPECT_EQ(calls[9], "r_0300/2/" + meta + "00000003010203");
-    EXPECT_EQ(calls[10], "r_0300/3/" + meta);
+    EXPECT_EQ(calls[7], "d_f1df/Read/" + meta);
+    EXPECT_EQ(calls[8], "d_f1df/Cancel/" + meta);
+    EXPECT_EQ(calls[9], "r_0300/Start/" + meta + "00000003010203");
+    EXPECT_EQ(calls[10], "r_0300/Stop/" + meta);
 }
 
 TEST_F(Dmsim, SearchingAnotherInstanceFindsNothing) {
@@ -271,6 +222,19 @@ TEST_F(Dmsim, LogLinesGoToTheLogFileAtTheChosenLevel) {
         run({"--vehicle", profile, "--log", path("log"), "--log-level", "off", "22 01 02"}).status,
         0);
     EXPECT_EQ(read_file(path("log")), "");
+
+    // jsonl: the same incidents, each one JSON object with its time and level, on standard
+    // error without --log.
+    const Result jsonl = run({"--vehicle", profile, "--log-format", "jsonl", "22 01 02"});
+    EXPECT_EXIT_STATUS(jsonl, 0);
+    std::vector<std::string> texts;
+    for (const std::string& line : lines_of(jsonl.err)) {
+        const auto object = nlohmann::ordered_json::parse(line);
+        ASSERT_EQ(object.size(), 3u) << line;
+        EXPECT_TRUE(is_utc_time(object["time"])) << line;
+        texts.push_back(object["level"].get<std::string>() + " " + object["incident"].dump());
+    }
+    EXPECT_EQ(texts, log);
 }
 
 TEST_F(Dmsim, RejectsBadProfilesNamingTheFile) {
@@ -282,7 +246,13 @@ TEST_F(Dmsim, RejectsBadProfilesNamingTheFile) {
         {R"({"dids": {"9999": {}}})", ": dids.9999: unknown data identifier"},
         {R"({"routines": {"0202": {"Stop": {}}}})", ": routines.0202.Stop: unknown method"},
         {R"({"dids": {"0102": {"Read": {"values": [1, 2]}}}})",
-         ": dids.0102.Read.values: expected 1 value (u8), found 2"},
+         ": dids.0102.Read.values: expected 1 value (u8), found 2\n"},
+        {R"({"dids": {"01AF": {"Read": {"values": [1, 70000, ""]}}}})",
+         ": dids.01AF.Read.values[1]: 70000 is out of range 0..65535 (u16); Read output: "
+         "u8, u16, bytes\n"},
+        {R"({"dids": {"0102": {"Read": {"error": []}}}})",
+         ": dids.0102.Read.error: needs at least one byte"},
+        {R"({"dids": {"0102": {"Read": {}}, "0102": {}}})", ": dids.0102: key given twice"},
     };
     for (const auto& c : cases) {
         const fs::path profile = file("bad.json", c.contents);
@@ -311,12 +281,109 @@ TEST_F(Dmsim, UsageErrorsStopBeforeAnythingRuns) {
         {{"--frobnicate"}, "--frobnicate"},
         {{"--trace", "/nonexistent/dir/t", "22F190"}, "cannot write the trace"},
         {{"--log", "/nonexistent/dir/l", "22F190"}, "cannot write the log"},
+        // Careless input that once fell back to a default or hurt a file.
+        {{"--vehicle", "", "22F190"}, "--vehicle: an empty value is not allowed"},
+        {{"--instance", "", "22F190"}, "--instance: an empty value is not allowed"},
+        {{"--trace", "", "22F190"}, "--trace: an empty value is not allowed"},
+        {{"--log", "same", "--trace", "./same", "22F190"}, "--log and --trace name the same file"},
+        {{"--log-format", "xml", "22F190"}, "--log-format"},
+        {{"--list", "22F190"}, "--list prints the identifiers only"},
+        {{"--max-data-size", "8", "22 F1 90 00 01 02 03 04 05"},
+         "is longer than the maximum data size of 8 bytes"},
     };
     for (const auto& c : cases) {
         const Result r = run(c.args);
         EXPECT_EXIT_STATUS(r, 2);
         EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(path("same")));
+}
+
+// A write that fails loses no answer silently: dmsim stops with status 4 and says why.
+TEST_F(Dmsim, AFailedWriteEndsDmsimWithStatusFour) {
+    const struct {
+        std::vector<std::string> args;
+        fs::path out;
+        const char* message;
+    } cases[] = {
+        {{"22 F1 90", "22 01 02"}, "/dev/full", "cannot write standard output: "},
+        {{"--trace", "/dev/full", "22 F1 90", "22 01 02"}, {}, "cannot write /dev/full: "},
+        {{"--log", "/dev/full", "--log-level", "debug", "22 F1 90"}, {}, "cannot write /dev/full"},
+    };
+    for (const auto& c : cases) {
+        const Result r = run(c.args, "", c.out);
+        EXPECT_EXIT_STATUS(r, 4);
+        EXPECT_LE(lines_of(r.out).size(), 1u) << "went on after the failure:\n" << r.out;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+}
+
+// A 10 MB line is refused without being held whole, and the next request is answered.
+TEST_F(Dmsim, ARequestLongerThanTheMaximumDataSizeIsRefused) {
+    const Result small = run({}, "22 F1 90\n");
+    {
+        // Written in pieces: the memory of this process counts for the child until it execs.
+        std::ofstream input(path("long"));
+        input << "22 F1 90\n22";
+        const std::string zeros(100'000, '0');
+        for (int i = 0; i < 100; ++i) {
+            input << zeros;
+        }
+        input << "\n# " << std::string(100'000, '#') << "\n3E 00\n";
+    }
+    const Result r = run_with({}, path("long"));
+    EXPECT_EXIT_STATUS(r, 2);
+    EXPECT_EQ(lines_of(r.out),
+              (std::vector<std::string>{
+                  std::string("22 F1 90 -> 62 F1 90 ") + vin,
+                  "22" + std::string(38, '0') +
+                      "... -> error: longer than the maximum data size of 4095 bytes "
+                      "(--max-data-size)",
+                  "3E 00 -> 7E 00"}));
+    EXPECT_LT(r.max_rss_kib - small.max_rss_kib, 8 * 1024) << "the long line was kept";
+}
+
+// A new user learns from --list how to reach each identifier: every request it shows, with
+// the option bytes it names, is answered positively; one option byte fewer is too short.
+TEST_F(Dmsim, ListShowsHowToReadEveryDidAndStartEveryRoutine) {
+    const Result text = run({"--list"});
+    EXPECT_EXIT_STATUS(text, 0);
+    const Result json = run({"--list", "--json"});
+    EXPECT_EXIT_STATUS(json, 0);
+    const auto list = nlohmann::json::parse(json.out);
+    ASSERT_EQ(list.size(), 109u);
+    std::string requests;
+    std::vector<std::string> expected;
+    for (const auto& entry : list) {
+        const std::string id = entry["identifier"];
+        EXPECT_NE(text.out.find("ID " + id + " " + entry["interface"].get<std::string>()),
+                  std::string::npos)
+            << id;
+        for (const auto& method : entry["methods"]) {
+            if (method["name"] != "Read" && method["name"] != "Start") {
+                continue;
+            }
+            std::string request = method["request"];
+            const std::string options = method.value("option_bytes", "0");
+            const int fixed = options == "n" ? 0 : std::stoi(options);  // "3+n": 3, n = 0
+            if (fixed > 0) {                                            // one byte short first
+                requests += request + std::string(2 * (fixed - 1), '0') + "\n";
+                expected.push_back("7F3113");
+            }
+            requests += request + std::string(2 * fixed, '0') + "\n";
+            request[0] = request[0] == '2' ? '6' : '7';
+            expected.push_back(request);
+        }
+    }
+    // A vehicle that answers every method with a record of zeros.
+    const Result answers = run({"--json", "--vehicle", file("zeros.json", "{}")}, requests);
+    EXPECT_EXIT_STATUS(answers, 0);
+    const auto lines = lines_of(answers.out);
+    ASSERT_EQ(lines.size(), expected.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string response = nlohmann::json::parse(lines[i])["response"];
+        EXPECT_EQ(response.substr(0, expected[i].size()), expected[i]) << lines[i];
     }
 }
 
@@ -333,10 +400,17 @@ TEST_F(Dmsim, APlugInThatCannotBeLoadedExitsWithOne) {
 TEST_F(Dmsim, HelpExplainsTheOptionsTheProfileAndTheExitStatus) {
     const Result r = run({"--help"});
     EXPECT_EXIT_STATUS(r, 0);
+    // Each option where the option list names it: "  --log FILE|dlt ", not inside another.
+    for (const char* option :
+         {"--plugin PATH", "--vehicle FILE", "--instance NAME", "--meta KEY=VALUE",
+          "--log-level LEVEL", "--log FILE|dlt", "--log-format FORMAT", "--trace FILE",
+          "--cancel-after MS", "--json", "--list", "--max-data-size BYTES"}) {
+        EXPECT_NE(r.out.find(std::string("\n  ") + option + " "), std::string::npos) << option;
+    }
     for (const char* topic :
-         {"--plugin", "--vehicle", "--instance", "--meta", "--log-level", "--log", "--trace",
-          "--cancel-after", "--json", "\"values\"", "\"payload\"", "\"error\"", "\"return_code\"",
-          "\"delay_ms\"", "\"no_response\"", "\"offered\"", "Exit status"}) {
+         {"\"values\"", "\"payload\"", "\"error\"", "\"return_code\"", "\"delay_ms\"",
+          "\"no_response\"", "\"offered\"", "dmsim --list shows every identifier", "Exit status",
+          "\n  4  writing standard output, the log or the trace failed"}) {
         EXPECT_NE(r.out.find(topic), std::string::npos) << topic;
     }
 }

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "support/run_program.h"
 
 namespace doip_test {
 
@@ -211,11 +211,7 @@ class Server_process {
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_addclose(&actions, out[0]);
         args.insert(args.begin(), dmsim);
-        std::vector<char*> argv;
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
+        std::vector<char*> argv = support::argv_of(args);
         if (posix_spawn(&pid_, dmsim.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
             pid_ = -1;
         }
@@ -250,7 +246,16 @@ class Server_process {
             return -1;
         }
         kill(pid_, SIGTERM);
-        for (int i = 0; i < 2000; ++i) {
+        return wait_for_exit(2000);
+    }
+
+    // The exit status once the server ends by itself within `tries` times 10 ms; else it is
+    // killed and -1 returned.
+    int wait_for_exit(int tries) {
+        if (pid_ <= 0) {
+            return -1;
+        }
+        for (int i = 0; i < tries; ++i) {
             int status = 0;
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
                 pid_ = -1;

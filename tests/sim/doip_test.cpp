@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "sim/doip_client.h"
+#include "support/run_program.h"
 
 namespace {
 
@@ -63,7 +64,7 @@ class DoipServer : public ::testing::Test {
                                          "--vehicle",
                                          (dir_ / "vehicle.json").string(),
                                          "--trace",
-                                         trace_path().string(),
+                                         trace_.empty() ? trace_path().string() : trace_,
                                          "--doip-initial-timeout",
                                          "400",
                                          "--doip-alive-timeout",
@@ -81,6 +82,7 @@ class DoipServer : public ::testing::Test {
     }
 
     fs::path trace_path() const { return dir_ / "trace.jsonl"; }
+    std::string trace_;  // --trace, when not trace_path()
 
     // A tester with routing activated.
     std::unique_ptr<Client> activated(std::uint16_t address = tester) {
@@ -261,11 +263,9 @@ TEST_F(DoipServer, PendingAnswersAndCancelWhenTheTesterLeaves) {
     // The manager cancels it through the extension: the application sees Cancel (method 0).
     bool cancelled = false;
     for (int i = 0; i < 300 && !cancelled; ++i) {
-        std::ifstream trace(trace_path());
-        std::stringstream text;
-        text << trace.rdbuf();
-        cancelled = text.str().find("d_f1df::DataIdentifier") != std::string::npos &&
-                    text.str().find("\"method\":0") != std::string::npos;
+        const std::string text = support::read_file(trace_path());
+        cancelled = text.find("d_f1df::DataIdentifier") != std::string::npos &&
+                    text.find("\"method_name\":\"Cancel\"") != std::string::npos;
         std::this_thread::sleep_for(10ms);
     }
     EXPECT_TRUE(cancelled);
@@ -342,6 +342,17 @@ TEST_F(DoipServer, ParallelTestersEachInOrderThenACleanStop) {
     ASSERT_TRUE(client->send(doip_test::diagnostic(tester, entity, {0x22, 0xF1, 0xDF})));
     EXPECT_EQ(next(*client), "8002 12 34 0E 80 00");
     EXPECT_EQ(stop(), 0);
+}
+
+// The trace cannot take the line of the first call: the server stops by itself with
+// status 4.
+TEST_F(DoipServer, AFailedTraceWriteEndsTheServerWithStatusFour) {
+    trace_ = "/dev/full";
+    start();
+    auto client = activated();
+    ask(*client, "22 01 02");
+    EXPECT_EQ(server_->wait_for_exit(1000), 4);
+    server_.reset();
 }
 
 }  // namespace

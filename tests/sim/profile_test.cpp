@@ -49,7 +49,7 @@ TEST(Profile, EncodesValuesByTheRecordLayout) {
 
 TEST(Profile, EveryOtherAnswerKind) {
     const Vehicle_profile profile = parse_profile(R"({
-        "_note": "ignored", "instance": "rig",
+        "$schema": "vehicle.schema.json", "_note": "ignored", "instance": "rig",
         "dids": {
             "0102": {"_why": "x", "Read": {"payload": "07", "return_code": 1}},
             "0261": {"Read": {"payload": "00 01"}},
@@ -90,7 +90,8 @@ TEST(Profile, RejectsWhatDoesNotFitWithFileAndPlace) {
     };
     const Case cases[] = {
         {"{", "p.json: not valid JSON: "},
-        {"6E666", "p.json: not valid JSON: "},  // beyond a double: out_of_range, kept as a regression
+        {"6E666",
+         "p.json: not valid JSON: "},  // beyond a double: out_of_range, kept as a regression
         {"[]", "p.json: the profile must be a JSON object, found array"},
         {R"({"vehicle": 1})", "p.json: vehicle: unknown key"},
         {R"({"instance": ""})", "p.json: instance: must be a non-empty string"},
@@ -112,21 +113,21 @@ TEST(Profile, RejectsWhatDoesNotFitWithFileAndPlace) {
         {R"({"dids": {"F190": {"Read": []}}})", "dids.F190.Read: must be an object"},
         {R"({"dids": {"F190": {"Read": {"value": []}}}})", "Read.value: unknown answer key"},
         {R"({"dids": {"F190": {"Read": {"values": []}}}})",
-         "Read.values: expected 1 value (u8[17]), found 0 for Read output u8[17]"},
+         "Read.values: expected 1 value (u8[17]), found 0"},
         {R"({"dids": {"F190": {"Read": {"values": "00"}}}})", "\"values\" must be an array"},
         {R"({"dids": {"F190": {"Read": {"values": ["00"]}}}})",
-         "value 1 (u8[17]): needs exactly 17 bytes, found 1"},
-        {R"({"dids": {"F190": {"Read": {"values": [17]}}}})", "value 1 (u8[17]): 17 is not a hex"},
+         "Read.values[0]: needs exactly 17 bytes, found 1 (u8[17]); Read output: u8[17]"},
+        {R"({"dids": {"F190": {"Read": {"values": [17]}}}})", "values[0]: 17 is not a hex"},
         {R"({"dids": {"01AF": {"Read": {"values": [1, 2, "ABC"]}}}})",
-         "value 3 (bytes): bad hex, odd number"},
+         "values[2]: bad hex, odd number"},
         {R"({"dids": {"01AF": {"Read": {"values": [256, 2, ""]}}}})",
-         "value 1 (u8): 256 is out of range 0..255"},
+         "values[0]: 256 is out of range 0..255 (u8)"},
         {R"({"dids": {"01AF": {"Read": {"values": [-1, 2, ""]}}}})",
-         "value 1 (u8): -1 is out of range"},
+         "values[0]: -1 is out of range"},
         {R"({"dids": {"01AF": {"Read": {"values": [1, 65536, ""]}}}})",
-         "value 2 (u16): 65536 is out of range 0..65535"},
+         "values[1]: 65536 is out of range 0..65535 (u16)"},
         {R"({"dids": {"F189": {"Read": {"values": [4294967296]}}}})",
-         "value 1 (u32): 4294967296 is out of range 0..4294967295"},
+         "values[0]: 4294967296 is out of range 0..4294967295 (u32)"},
         {R"({"dids": {"F189": {"Read": {"values": [1.5]}}}})", "1.5 is not a whole number"},
         {R"({"dids": {"F189": {"Read": {"values": [true]}}}})", "true is not a whole number"},
         {R"({"dids": {"F189": {"Read": {"values": [18446744073709551616]}}}})",
@@ -137,6 +138,15 @@ TEST(Profile, RejectsWhatDoesNotFitWithFileAndPlace) {
         {R"({"dids": {"F190": {"Read": {"error": [300]}}}})",
          "Read.error[0]: must be a whole number 0..255"},
         {R"({"dids": {"F190": {"Read": {"error": 34}}}})", "must be an array of byte values"},
+        {R"({"dids": {"F190": {"Read": {"error": []}}}})", "Read.error: needs at least one byte"},
+        {R"({"dids": {"F190": {"Read": {"error": " "}}}})", "Read.error: needs at least one byte"},
+        {R"({"$schema": 1})", "p.json: $schema: must be a string"},
+        // The parser would keep the last of two equal keys.
+        {R"({"instance": "a", "instance": "b"})", "p.json: instance: key given twice"},
+        {R"({"dids": {"F190": {"Read": {}, "_c": [{"x": 1}], "Read": {}}}})",
+         "p.json: dids.F190.Read: key given twice"},
+        {R"({"dids": {"F190": {"_c": [{"x": 1, "x": 2}]}}})",
+         "p.json: dids.F190._c[].x: key given twice"},
         {R"({"dids": {"F190": {"Read": {"return_code": -1}}}})", "Read.return_code: must be"},
         {R"({"dids": {"F190": {"Read": {"error": [1], "payload": "00"}}}})",
          "give only one of \"error\" and \"payload\""},
@@ -152,9 +162,16 @@ TEST(Profile, RejectsWhatDoesNotFitWithFileAndPlace) {
             parse_profile(c.text, "p.json");
             ADD_FAILURE() << "accepted " << c.text;
         } catch (const Profile_error& e) {
-            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
-                << c.text << "\n  -> " << e.what();
-            EXPECT_EQ(std::string(e.what()).rfind("p.json: ", 0), 0u) << e.what();
+            const std::string what = e.what();
+            EXPECT_NE(what.find(c.message), std::string::npos) << c.text << "\n  -> " << what;
+            EXPECT_EQ(what.rfind("p.json: ", 0), 0u) << what;
+            // The record's layout appears once in a message, if at all.
+            const auto output = what.find("output");
+            EXPECT_TRUE(output == std::string::npos ||
+                        what.find("output", output + 1) == std::string::npos)
+                << what;
+            EXPECT_TRUE(output == std::string::npos || what.find("expected") == std::string::npos)
+                << what;
         }
     }
 }
