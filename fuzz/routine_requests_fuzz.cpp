@@ -61,7 +61,7 @@ struct Exchange {
 Exchange exchange;
 
 // The extension of every routine, in list order, each connected to its own application.
-// Kept until the process ends: the runtime's threads run until then.
+// Never destroyed: the runtime's threads run until the process ends.
 struct Routines {
     Routines() {
         platform::ara_log::set_threshold(ara::log::LogLevel::kOff);
@@ -191,7 +191,7 @@ Expected expect(const Expected_identifier& entry, Operation operation, const Byt
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static Routines routines;
+    static Routines& routines = *new Routines;
     if (size < 2) {
         return 0;
     }
