@@ -13,53 +13,22 @@
 #include <cstdlib>
 #include <string>
 
-#include "foundation/extension.h"
 #include "sim/doip/message.h"
 #include "sim/ecu.h"
+#include "support/echo_extensions.h"
 
 namespace {
 
 using dmsim::Bytes;
 using kem::dm::types::MetaInfo;
-using kem::dm::types::UDSResponseCodeType;
 
 [[noreturn]] void fail(const char* what) {
     std::fprintf(stderr, "doip_requests_fuzz: %s\n", what);
     std::abort();
 }
 
-// Answers with its identifier repeated `repeat` times; identifiers ending in 0x22 refuse.
-class Echo_did : public kem::dm::foundation::extension::Extension_data_identifier {
-  public:
-    Echo_did(std::uint16_t id, std::size_t repeat) : id_(id), repeat_(repeat) {}
-    void start_find_service(const std::string&) override {}
-    void stop_find_service() override {}
-    UDSResponseCodeType read(const MetaInfo&, Bytes& response) override {
-        if ((id_ & 0xFF) == 0x22) {
-            return 0x22;
-        }
-        for (std::size_t i = 0; i < repeat_; ++i) {
-            response.push_back(static_cast<std::uint8_t>(id_ >> 8));
-            response.push_back(static_cast<std::uint8_t>(id_));
-        }
-        return 0;
-    }
-
-  private:
-    std::uint16_t id_;
-    std::size_t repeat_;
-};
-
-class Echo_rid : public kem::dm::foundation::extension::Extension_routine_control {
-  public:
-    void start_find_service(const std::string&) override {}
-    void stop_find_service() override {}
-    UDSResponseCodeType start(Bytes& request, const MetaInfo&, Bytes& response) override {
-        response.insert(response.end(), request.begin(), request.end());
-        return 0;
-    }
-    UDSResponseCodeType stop(Bytes&, const MetaInfo&, Bytes&) override { return 0x24; }
-};
+using support::Echo_did;
+using support::Echo_rid;
 
 Echo_did did_f190{0xF190, 1}, did_0102{0x0102, 300}, did_0122{0x0122, 1};
 Echo_rid rid_0300, rid_0203;

@@ -8,13 +8,14 @@
 // record, its record, its record, its record, UDSServiceFailed 31 22 33, transport code
 // 0x81, return code 0 with an empty payload, 0xFF); the rest are the request bytes.
 //
-// Checked for every input, against an independent decoding of the request bytes: a request
-// too short for Start's parameters answers 0x13 and sends nothing; otherwise the
-// application receives exactly the MetaInfo and the decoded parameters in SOME/IP form,
-// and the answer is the record in UDS form, the method's own code from UDSServiceFailed, or
-// 0x10. Operations that a routine does not have answer 0 without sending anything.
+// Checked for every input against the tests' own catalogue of layouts, never against the
+// generated code or the library's serializer: a request shorter than Start's parameters
+// answers 0x13 and sends nothing; otherwise exactly one call reaches the application, with
+// the MetaInfo and the request bytes laid out by the parameter layout (each array or byte
+// sequence behind a 4-byte length); the answer is the record in UDS form, the method's own
+// code from UDSServiceFailed, or 0x10. Operations that a routine does not have answer 0
+// without sending anything. The request bytes are never modified.
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -22,30 +23,27 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <string>
-#include <tuple>
-#include <type_traits>
 #include <vector>
 
 #include "foundation/extension.h"
 #include "host/application.h"
-#include "host/interface_traits.h"
-#include "host/record_writer.h"
 #include "platform/ara_log/control.h"
 #include "platform/runtime/application.h"
-#include "services/all_interfaces.h"
-#include "services/catalogue.h"
 #include "services/extension_factory.h"
-#include "someip/serializer.h"
+#include "support/expected_catalogue.h"
+#include "support/wire_bytes.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using kem::dm::foundation::extension::Extension_routine_control;
-using kem::dm::types::MetaInfo;
+using support::Bytes;
+using support::Expected_identifier;
+using support::Field;
+using support::Kind;
+using support::Layout;
 
 constexpr char instance[] = "fuzz";
-const MetaInfo meta{{"source", "fuzz"}, {"tester", "0x0E80"}};
+const support::Meta meta{{"source", "fuzz"}, {"tester", "0x0E80"}};
 
 [[noreturn]] void fail(const char* what) {
     std::fprintf(stderr, "routine_requests_fuzz: %s\n", what);
@@ -55,304 +53,179 @@ const MetaInfo meta{{"source", "fuzz"}, {"tester", "0x0E80"}};
 // What the simulated applications answer to the next call, and what reached them.
 struct Exchange {
     std::mutex mutex;
-    std::uint8_t code = 0;
-    Bytes payload;
+    host::Reply reply;
     unsigned calls = 0;
     std::uint16_t method = 0;
     Bytes request;
 };
+Exchange exchange;
 
-Exchange& exchange() {
-    static Exchange instance;
-    return instance;
-}
-
-using host::Has_output;
-using host::Is_full_routine;
-using host::Is_routine;
-
-template <class Signature>
-struct Parameters;
-template <class R, class... Args>
-struct Parameters<R(const MetaInfo&, Args...)> {
-    using type = std::tuple<std::decay_t<Args>...>;
-};
-
-// Request bytes as the parameters of a signature: integers most significant byte first, a
-// fixed array byte by byte, a byte sequence takes the rest. Empty when too short.
-template <class Signature>
-std::optional<typename Parameters<Signature>::type> decode(const Bytes& request) {
-    typename Parameters<Signature>::type parameters;
-    std::size_t position = 0;
-    bool complete = true;
-    auto take = [&](auto& parameter) {
-        using T = std::decay_t<decltype(parameter)>;
-        if constexpr (std::is_same_v<T, Bytes>) {
-            parameter.assign(request.begin() + static_cast<std::ptrdiff_t>(position),
-                             request.end());
-            position = request.size();
-        } else if constexpr (std::is_integral_v<T>) {
-            if (request.size() - position < sizeof(T)) {
-                complete = false;
-                return;
-            }
-            T value = 0;
-            for (std::size_t i = 0; i < sizeof(T); ++i) {
-                value = static_cast<T>((value << 8) | request[position++]);
-            }
-            parameter = value;
-        } else {
-            if (request.size() - position < parameter.size()) {
-                complete = false;
-                return;
-            }
-            for (auto& byte : parameter) {
-                byte = request[position++];
-            }
-        }
-    };
-    std::apply([&](auto&... parameter) { ((complete ? take(parameter) : void()), ...); },
-               parameters);
-    if (!complete) {
-        return std::nullopt;
-    }
-    return parameters;
-}
-
-template <class... Args>
-Bytes request_payload(const Args&... args) {
-    Bytes out;
-    kem::com::someip::serialization::serialize_method_arguments(out, meta, args...);
-    return out;
-}
-
-// A record with every byte set from `seed` upwards and a byte sequence of `seed % 5` bytes,
-// as SOME/IP payload and as UDS bytes.
-template <class Record>
-std::pair<Bytes, Bytes> record_forms(std::uint8_t seed) {
-    Record record{};
-    std::uint8_t next = seed;
-    Bytes uds;
-    auto fill = [&](auto& member) {
-        using T = std::decay_t<decltype(member)>;
-        if constexpr (std::is_integral_v<T>) {
-            member = static_cast<T>(next++);
-            for (std::size_t i = sizeof(T); i-- > 0;) {
-                uds.push_back(static_cast<std::uint8_t>(member >> (8 * i)));
-            }
-        } else if constexpr (std::is_same_v<T, Bytes>) {
-            member.assign(seed % 5, next++);
-            uds.insert(uds.end(), member.begin(), member.end());
-        } else {
-            for (auto& byte : member) {
-                byte = next++;
-                uds.push_back(byte);
-            }
-        }
-    };
-    record.visit(fill);
-    return {host::someip_record(record), uds};
-}
-
-// The extension of every routine, each connected to its own simulated application.
-class Routines {
-  public:
+// The extension of every routine, in list order, each connected to its own application.
+// Never destroyed: the runtime's threads run until the process ends.
+struct Routines {
     Routines() {
         platform::ara_log::set_threshold(ara::log::LogLevel::kOff);
-        for (const std::uint16_t id : orlak::services::diag::rid_table) {
-            extensions_[count_] = orlak::services::diag::construct_rid_extension(id);
-            ++count_;
-        }
-        add_offers(orlak::services::diag::All_interfaces{});
-        for (std::size_t i = 0; i < count_; ++i) {
-            extensions_[i]->start_find_service(instance);
+        for (const Expected_identifier& entry : support::expected_rids()) {
+            auto& app = applications.emplace_back(std::make_unique<host::Simulated_application>(
+                entry.service_id(), instance, host::Simulated_application::Recording::none));
+            app->set_policy([](const host::Received_call& call) -> std::optional<host::Reply> {
+                std::lock_guard<std::mutex> lock(exchange.mutex);
+                ++exchange.calls;
+                exchange.method = call.method_id;
+                exchange.request = call.payload;
+                return exchange.reply;
+            });
+            extensions.push_back(orlak::services::diag::construct_rid_extension(entry.id));
+            if (extensions.back() == nullptr) {
+                fail("no extension for a listed routine");
+            }
+            extensions.back()->start_find_service(instance);
         }
         platform::runtime::settle();
     }
-    // Kept until the process ends: the runtime's threads run until then.
-    Extension_routine_control& operator[](std::size_t index) { return *extensions_[index]; }
-
-  private:
-    template <class... Interfaces>
-    void add_offers(orlak::services::diag::Type_list<Interfaces...>) {
-        (add_offer<Interfaces>(), ...);
-    }
-    template <class S>
-    void add_offer() {
-        if constexpr (Is_routine<S>::value) {
-            offer(S::service_id);
-        }
-    }
-    void offer(const char* service) {
-        auto& app = applications_.emplace_back(std::make_unique<host::Simulated_application>(
-            service, instance, host::Simulated_application::Recording::none));
-        app->set_policy([](const host::Received_call& call) -> std::optional<host::Reply> {
-            Exchange& ex = exchange();
-            std::lock_guard<std::mutex> lock(ex.mutex);
-            ++ex.calls;
-            ex.method = call.method_id;
-            ex.request = call.payload;
-            return host::Reply{ex.code, ex.payload};
-        });
-    }
-
-    std::array<Extension_routine_control*, 26> extensions_{};
-    std::size_t count_ = 0;
-    std::vector<std::unique_ptr<host::Simulated_application>> applications_;
+    std::vector<std::unique_ptr<host::Simulated_application>> applications;
+    std::vector<Extension_routine_control*> extensions;
 };
 
-Routines& routines() {
-    static Routines instance;
-    return instance;
+std::size_t width(const Field& field) {
+    switch (field.type) {
+        case Field::Type::u8:
+            return 1;
+        case Field::Type::u16:
+            return 2;
+        case Field::Type::u32:
+            return 4;
+        default:
+            return field.size;
+    }
 }
 
-enum class Operation { start, stop, request_results };
+// The call's payload for these request bytes: the MetaInfo, then each parameter's bytes in
+// order, an array or byte sequence behind its length; a byte sequence takes the rest and
+// bytes after the last fixed-width parameter are left out. None when the bytes run short.
+std::optional<Bytes> call_payload(const Layout& parameters, const Bytes& request) {
+    Bytes out = support::someip_meta(meta);
+    std::size_t at = 0;
+    for (const Field& field : parameters) {
+        const bool rest = field.type == Field::Type::bytes;
+        const std::size_t size = rest ? request.size() - at : width(field);
+        if (request.size() - at < size) {
+            return std::nullopt;
+        }
+        if (rest || field.type == Field::Type::array) {
+            host::append_length(out, size);
+        }
+        out.insert(out.end(), request.begin() + at, request.begin() + at + size);
+        at += size;
+    }
+    return out;
+}
 
 struct Expected {
     bool sent = false;
     std::uint16_t method = 0;
-    Bytes request;
+    Bytes payload;
     std::uint8_t code = 0;
     Bytes response;
 };
 
-// What one operation of S must do with `request` when the application answers `answer`.
-template <class S, class M>
-Expected expect(const Bytes& request, unsigned answer, std::uint8_t seed) {
+enum class Operation { start, stop, request_results };
+
+// Sets the application's reply for `answer` and returns what the operation must give.
+Expected expect(const Expected_identifier& entry, Operation operation, const Bytes& request,
+                unsigned answer, std::uint8_t seed) {
     Expected expected;
-    if constexpr (std::is_same_v<M, typename S::Start>) {
-        const auto parameters = decode<typename M::Signature>(request);
-        if (!parameters) {
+    const bool full = entry.kind == Kind::full_routine;
+    if (!full && operation != Operation::start) {
+        return expected;  // the base class's default: 0, nothing sent
+    }
+    const Layout* output = &entry.output;
+    std::size_t code_position = full ? 1 : 0;  // UDSServiceFailed: RequestResults, Start, Stop
+    expected.method = entry.start_method();
+    if (operation == Operation::start) {
+        const auto payload = call_payload(entry.start_parameters, request);
+        if (!payload) {
             expected.code = 0x13;
             return expected;
         }
-        expected.request =
-            std::apply([](const auto&... p) { return request_payload(p...); }, *parameters);
+        expected.payload = *payload;
     } else {
-        expected.request = request_payload();
+        expected.payload = support::someip_meta(meta);
+        const bool stop = operation == Operation::stop;
+        expected.method =
+            stop ? Expected_identifier::stop_method : Expected_identifier::request_results_method;
+        output = stop ? (entry.stop ? &*entry.stop : nullptr) : &*entry.request_results;
+        code_position = stop ? 2 : 0;
     }
     expected.sent = true;
-    expected.method = M::id;
 
-    Exchange& ex = exchange();
-    std::lock_guard<std::mutex> lock(ex.mutex);
-    ex.payload.clear();
+    std::lock_guard<std::mutex> lock(exchange.mutex);
+    exchange.reply = {};
     switch (answer) {
-        case 4: {
-            ex.code = 2;
-            ex.payload = {0x31, 0x22, 0x33};
-            expected.code = ex.payload[host::error_code_position<S, M>()];
+        case 4:
+            exchange.reply = {2, {0x31, 0x22, 0x33}};
+            expected.code = exchange.reply.payload[code_position];
             break;
-        }
         case 5:
-            ex.code = 0x81;
+            exchange.reply.code = 0x81;
             expected.code = 0x10;
             break;
-        case 6:
-            ex.code = 0;
-            expected.code = Has_output<M>::value ? 0x10 : 0;
+        case 6:  // an empty record: only a method without one takes it
+            expected.code = output != nullptr ? 0x10 : 0;
             break;
         case 7:
-            ex.code = 0xFF;
+            exchange.reply.code = 0xFF;
             expected.code = 0x10;
             break;
         default:
-            ex.code = 0;
-            if constexpr (Has_output<M>::value) {
-                auto forms = record_forms<typename M::Output>(seed);
-                ex.payload = std::move(forms.first);
-                expected.response = std::move(forms.second);
+            if (output != nullptr) {
+                auto record = support::encode(*output, seed, seed % 5);
+                exchange.reply.payload = std::move(record.someip);
+                expected.response = std::move(record.uds);
             }
             break;
     }
     return expected;
 }
 
-template <class S>
-Expected expect_operation(Operation operation, const Bytes& request, unsigned answer,
-                          std::uint8_t seed) {
-    if constexpr (Is_full_routine<S>::value) {
-        if (operation == Operation::stop) {
-            return expect<S, typename S::Stop>(request, answer, seed);
-        }
-        if (operation == Operation::request_results) {
-            return expect<S, typename S::RequestResults>(request, answer, seed);
-        }
-    } else if (operation != Operation::start) {
-        return Expected{};  // the default: 0, nothing sent
-    }
-    return expect<S, typename S::Start>(request, answer, seed);
-}
-
-using Expect = Expected (*)(Operation, const Bytes&, unsigned, std::uint8_t);
-
-template <class S>
-void add_routine(std::vector<Expect>& table) {
-    if constexpr (Is_routine<S>::value) {
-        table.push_back(&expect_operation<S>);
-    }
-}
-
-// In list order, as rid_table.
-template <class... Interfaces>
-std::vector<Expect> routine_table(orlak::services::diag::Type_list<Interfaces...>) {
-    std::vector<Expect> table;
-    (add_routine<Interfaces>(table), ...);
-    return table;
-}
-
-const std::vector<Expect>& expectations() {
-    static const auto table = routine_table(orlak::services::diag::All_interfaces{});
-    return table;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static Routines& routines = *new Routines;
     if (size < 2) {
         return 0;
     }
-    const std::size_t index = data[0] % expectations().size();
-    const unsigned selector = data[1];
-    const Operation operation = (selector & 3) == 1   ? Operation::stop
-                                : (selector & 3) == 2 ? Operation::request_results
-                                                      : Operation::start;
-    const unsigned answer = (selector >> 2) & 7;
+    const std::size_t index = data[0] % routines.extensions.size();
+    const Operation operation = (data[1] & 3) == 1   ? Operation::stop
+                                : (data[1] & 3) == 2 ? Operation::request_results
+                                                     : Operation::start;
     Bytes request(data + 2, data + size);
     const Bytes request_copy = request;
-
-    Extension_routine_control& routine = routines()[index];
-    const Expected expected = expectations()[index](operation, request, answer, data[1]);
-    Exchange& ex = exchange();
+    const Expected expected =
+        expect(support::expected_rids()[index], operation, request, (data[1] >> 2) & 7, data[1]);
     unsigned calls_before = 0;
     {
-        std::lock_guard<std::mutex> lock(ex.mutex);
-        calls_before = ex.calls;
+        std::lock_guard<std::mutex> lock(exchange.mutex);
+        calls_before = exchange.calls;
     }
 
+    Extension_routine_control& routine = *routines.extensions[index];
     Bytes response;
-    std::uint8_t code = 0;
-    switch (operation) {
-        case Operation::start:
-            code = routine.start(request, meta, response);
-            break;
-        case Operation::stop:
-            code = routine.stop(request, meta, response);
-            break;
-        case Operation::request_results:
-            code = routine.request_results(request, meta, response);
-            break;
-    }
+    const std::uint8_t code = operation == Operation::start ? routine.start(request, meta, response)
+                              : operation == Operation::stop
+                                  ? routine.stop(request, meta, response)
+                                  : routine.request_results(request, meta, response);
 
-    std::lock_guard<std::mutex> lock(ex.mutex);
+    std::lock_guard<std::mutex> lock(exchange.mutex);
     if (request != request_copy) {
         fail("the operation modified the request bytes");
     }
-    if (ex.calls - calls_before != (expected.sent ? 1u : 0u)) {
+    if (exchange.calls - calls_before != (expected.sent ? 1u : 0u)) {
         fail(expected.sent ? "the operation did not reach the application exactly once"
                            : "the operation reached the application although it must not");
     }
-    if (expected.sent && (ex.method != expected.method || ex.request != expected.request)) {
+    if (expected.sent &&
+        (exchange.method != expected.method || exchange.request != expected.payload)) {
         fail("the application received another method or other parameters");
     }
     if (code != expected.code) {

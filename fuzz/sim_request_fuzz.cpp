@@ -14,56 +14,23 @@
 #include <string>
 #include <string_view>
 
-#include "foundation/extension.h"
 #include "sim/hex.h"
 #include "sim/report.h"
 #include "sim/uds_router.h"
+#include "support/echo_extensions.h"
 
 namespace {
 
 using dmsim::Bytes;
 using kem::dm::types::MetaInfo;
-using kem::dm::types::UDSResponseCodeType;
 
 [[noreturn]] void fail(const char* what) {
     std::fprintf(stderr, "sim_request_fuzz: %s\n", what);
     std::abort();
 }
 
-// Answers with two bytes of its identifier, or with the code 0x22 for identifiers ending
-// in 0x22, as an application would.
-class Echo_did : public kem::dm::foundation::extension::Extension_data_identifier {
-  public:
-    explicit Echo_did(std::uint16_t id) : id_(id) {}
-    void start_find_service(const std::string& /*instance*/) override {}
-    void stop_find_service() override {}
-    UDSResponseCodeType read(const MetaInfo& /*meta*/, Bytes& response) override {
-        if ((id_ & 0xFF) == 0x22) {
-            return 0x22;
-        }
-        response.push_back(static_cast<std::uint8_t>(id_ >> 8));
-        response.push_back(static_cast<std::uint8_t>(id_));
-        return 0;
-    }
-
-  private:
-    std::uint16_t id_;
-};
-
-// Start echoes its request bytes, stop answers 0x24, request_results answers nothing.
-class Echo_rid : public kem::dm::foundation::extension::Extension_routine_control {
-  public:
-    void start_find_service(const std::string& /*instance*/) override {}
-    void stop_find_service() override {}
-    UDSResponseCodeType start(Bytes& request, const MetaInfo& /*meta*/, Bytes& response) override {
-        response.insert(response.end(), request.begin(), request.end());
-        return 0;
-    }
-    UDSResponseCodeType stop(Bytes& /*request*/, const MetaInfo& /*meta*/,
-                             Bytes& /*response*/) override {
-        return 0x24;
-    }
-};
+using support::Echo_did;
+using support::Echo_rid;
 
 Echo_did did_f190{0xF190}, did_0102{0x0102}, did_0122{0x0122};
 Echo_rid rid_0300, rid_0203;

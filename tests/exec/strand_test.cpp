@@ -1,6 +1,7 @@
 #include "exec/strand.h"
 
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <memory>
 #include <stdexcept>
@@ -82,10 +83,12 @@ TEST(Strand, DestroyedByItsOwnTaskDropsQueuedTasks) {
     owner->internal_post([&ran, capture] { ++ran; });
     owner->internal_post([&ran, capture] { ++ran; });
     test_pool.start();
-    while (capture.use_count() != 1) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (capture.use_count() != 1 && std::chrono::steady_clock::now() < limit) {
         std::this_thread::yield();
     }
     test_pool.stop();
+    EXPECT_EQ(capture.use_count(), 1) << "the queued tasks were not dropped";
     EXPECT_EQ(ran, 1);
 }
 
@@ -137,7 +140,8 @@ TEST(Strand, ConcurrentPostersAndJoinerOnProcessPool) {
     }
     int executed_at_join = -1;
     threads.emplace_back([&] {
-        while (executed < 100) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (executed < 100 && std::chrono::steady_clock::now() < limit) {
             std::this_thread::yield();
         }
         strand->join();

@@ -50,13 +50,4 @@ TEST(Record_writer, writes_the_meta_info_with_its_total_length_and_keys_ascendin
                      0, 0, 0, 1,  'b', 0, 0, 0, 2, 'x', 'y'}));
 }
 
-TEST(Record_writer, patterned_counts_up_over_scalars_and_arrays_and_leaves_byte_sequences) {
-    const auto record = host::patterned<Every_member>(0x10);
-    EXPECT_EQ(record.u8, 0x10);
-    EXPECT_EQ(record.u16, 0x11);
-    EXPECT_EQ(record.u32, 0x12u);
-    EXPECT_EQ(record.array, (std::array<std::uint8_t, 2>{0x13, 0x14}));
-    EXPECT_TRUE(record.bytes.empty());
-}
-
 }  // namespace

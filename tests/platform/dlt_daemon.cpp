@@ -237,6 +237,10 @@ std::vector<Dlt_message> Dlt_reader::messages(const std::string& app) const {
     return result;
 }
 
+std::vector<std::string> Dlt_reader::joined(const std::string& app) const {
+    return join_with_script(output_, app);
+}
+
 std::vector<Dlt_message> Dlt_reader::wait_for(const std::string& app, std::size_t count,
                                               std::chrono::milliseconds limit) {
     std::vector<Dlt_message> got;
@@ -249,89 +253,22 @@ std::vector<Dlt_message> Dlt_reader::wait_for(const std::string& app, std::size_
     return got;
 }
 
-namespace {
-
-struct Part {
-    std::string sequence;
-    std::size_t k = 0;
-    std::size_t n = 0;
-    std::string piece;
-};
-
-// "#<S> <K>/<N> <piece>"
-bool parse_part(const std::string& text, Part& part) {
-    std::size_t at = 1;
-    auto number = [&](char end, std::string& digits) {
-        const std::size_t first = at;
-        while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
-            ++at;
-        }
-        if (at == first || at - first > 9 || at >= text.size() || text[at] != end) {
-            return false;
-        }
-        digits = text.substr(first, at - first);
-        ++at;
-        return true;
-    };
-    std::string k, n;
-    if (text.empty() || text[0] != '#' || !number(' ', part.sequence) || !number('/', k) ||
-        !number(' ', n)) {
-        return false;
+std::vector<std::string> join_with_script(const std::string& received, const std::string& app) {
+    // Complete lines only: dlt-receive may be in the middle of writing a long one.
+    const std::string text = read_file(received);
+    const std::string snapshot = received + ".complete";
+    std::ofstream(snapshot, std::ios::binary) << text.substr(0, text.rfind('\n') + 1);
+    const std::string joined = received + ".joined";
+    Child awk({"awk", "-v", "app=" + app, "-f", DIAG_DLT_JOIN, snapshot}, joined);
+    if (awk.wait(std::chrono::seconds(10)) != 0) {
+        throw std::runtime_error("dlt-join.awk failed: " + read_file(joined));
     }
-    part.k = std::stoul(k);
-    part.n = std::stoul(n);
-    part.piece = text.substr(at);
-    return true;
-}
-
-}  // namespace
-
-std::vector<Dlt_message> join_parts(const std::vector<Dlt_message>& messages) {
-    // The sink sends the parts of one line one after the other.
-    std::vector<Dlt_message> joined;
-    Dlt_message line;      // the line being joined
-    std::string sequence;  // its S
-    std::size_t next = 0;  // the part it waits for; 0: none
-    std::size_t count = 0;
-    auto abandon = [&](const std::string& which) {
-        if (next != 0) {
-            line.text = "<incomplete #" + which + ">";
-            joined.push_back(line);
-            next = 0;
-        }
-    };
-    for (const auto& message : messages) {
-        Part match;
-        if (!parse_part(message.text, match)) {
-            abandon(sequence);
-            joined.push_back(message);
-            continue;
-        }
-        const std::size_t k = match.k;
-        const std::size_t n = match.n;
-        if (k == 1) {
-            abandon(sequence);
-            line = message;
-            line.text.clear();
-            sequence = match.sequence;
-            next = 1;
-            count = n;
-        }
-        if (next == 0 || match.sequence != sequence || k != next || n != count) {
-            abandon(sequence);
-            next = 1;
-            line = message;
-            abandon(match.sequence);
-            continue;
-        }
-        line.text += match.piece;
-        if (++next > count) {
-            joined.push_back(line);
-            next = 0;
-        }
+    std::vector<std::string> lines;
+    std::istringstream in(read_file(joined));
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
     }
-    abandon(sequence);
-    return joined;
+    return lines;
 }
 
 }  // namespace dlt_test

@@ -69,6 +69,8 @@ class Dlt_reader {
 
     // The log messages of the application so far, in arrival order.
     std::vector<Dlt_message> messages(const std::string& app) const;
+    // Those messages joined by dlt-join.awk (join_with_script).
+    std::vector<std::string> joined(const std::string& app) const;
     // Waits (bounded) until at least `count` messages of the application arrived.
     std::vector<Dlt_message> wait_for(const std::string& app, std::size_t count,
                                       std::chrono::milliseconds limit = std::chrono::seconds(10));
@@ -78,9 +80,9 @@ class Dlt_reader {
     Child* process_ = nullptr;
 };
 
-// Joins consecutive numbered parts ("#S K/N piece") into their texts; other texts pass as
-// they are. A line whose parts do not follow each other in order is "<incomplete #S>".
-std::vector<Dlt_message> join_parts(const std::vector<Dlt_message>& messages);
+// Runs the shipped dlt-join.awk over a file of what dlt-receive -a printed: the lines of
+// `app` in the file sink's form, "<level> <text>", the numbered parts of long ones joined.
+std::vector<std::string> join_with_script(const std::string& received, const std::string& app);
 
 std::string read_file(const std::string& path);
 

@@ -1,10 +1,13 @@
 #include "platform/ara_log/dlt_sink.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -25,16 +28,24 @@ using namespace std::chrono_literals;
 using ara::log::LogLevel;
 using dlt_test::Dlt_daemon;
 using dlt_test::Dlt_reader;
-using dlt_test::join_parts;
 using platform::ara_log::split_text;
 
+// The parts as dlt-receive would print them, joined by the shipped dlt-join.awk.
 std::string join(const std::vector<std::string>& parts) {
-    std::vector<dlt_test::Dlt_message> messages;
-    for (const auto& part : parts) {
-        messages.push_back({"APP-", "CTX-", "info", part});
+    const std::string received =
+        (std::filesystem::temp_directory_path() / ("dlt-split-" + std::to_string(::getpid())))
+            .string();
+    {
+        std::ofstream out(received, std::ios::binary);
+        for (const auto& part : parts) {
+            out << "2026/01/01 10:00:00.000000 1 000 ECU1 APP- CTX- log info V 1 [" << part
+                << "]\n";
+        }
     }
-    const auto joined = join_parts(messages);
-    return joined.size() == 1 ? joined[0].text : "<" + std::to_string(joined.size()) + " lines>";
+    const auto joined = dlt_test::join_with_script(received, "APP");
+    std::filesystem::remove(received);
+    return joined.size() == 1 ? joined[0].substr(5)
+                              : "<" + std::to_string(joined.size()) + " lines>";
 }
 
 TEST(Dlt_split, long_texts_go_in_numbered_parts_within_the_limit_that_join_to_the_text) {
@@ -148,16 +159,14 @@ TEST(Dlt_sink, without_a_daemon_it_says_so_once_and_a_later_daemon_gets_the_line
     daemon.start();
     Dlt_reader reader(daemon);
     // The library attaches to the daemon on a later write (bounded).
-    std::vector<std::string> texts;
+    std::vector<std::string> lines;
     auto arrived = [&](const std::string& text) {
-        return std::find(texts.begin(), texts.end(), text) != texts.end();
+        return std::find(lines.begin(), lines.end(), "info " + text) != lines.end();
     };
     for (int i = 0; i < 50 && !arrived("after the daemon"); ++i) {
         log_at(LogLevel::kInfo, "after the daemon");
-        texts.clear();
-        for (const auto& message : join_parts(reader.wait_for("LATE", SIZE_MAX, 100ms))) {
-            texts.push_back(message.text);
-        }
+        reader.wait_for("LATE", SIZE_MAX, 100ms);
+        lines = reader.joined("LATE");
     }
     EXPECT_TRUE(arrived("after the daemon"));
     EXPECT_TRUE(arrived("before the daemon"));

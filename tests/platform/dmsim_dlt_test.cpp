@@ -12,8 +12,8 @@
 #include "support/run_program.h"
 
 // dmsim with --log dlt, as a user runs it: every incident line of a request reaches the
-// daemon at its level, and the lines joined from the parts are those that --log FILE
-// writes. (Without a daemon: dlt_sink_test.cpp.)
+// daemon at its level, and the lines that the shipped dlt-join.awk joins from the parts are
+// those that --log FILE writes. (Without a daemon: dlt_sink_test.cpp.)
 
 namespace {
 
@@ -58,25 +58,16 @@ TEST(Dmsim_dlt, every_incident_arrives_at_its_level_and_joins_to_the_file_sink_l
 
     auto expected = lines_of(dlt_test::read_file(dir + "/file.log"));
     ASSERT_FALSE(expected.empty());
-    std::vector<dlt_test::Dlt_message> raw;
-    std::vector<dlt_test::Dlt_message> joined;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    do {
-        raw = reader.messages("DMT");
-        joined = dlt_test::join_parts(raw);
-        if (joined.size() >= expected.size()) {
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    } while (std::chrono::steady_clock::now() < deadline);
-
     std::vector<std::string> got;
-    for (const auto& message : joined) {
-        EXPECT_EQ(message.context, "DIAG");
-        got.push_back(message.level + " " + message.text);  // the file sink's line form
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((got = reader.joined("DMT")).size() < expected.size() &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    EXPECT_GT(raw.size(), joined.size()) << "the large incident came in one piece";
+    const auto raw = reader.messages("DMT");
+    EXPECT_GT(raw.size(), got.size()) << "the large incident came in one piece";
     for (const auto& message : raw) {
+        EXPECT_EQ(message.context, "DIAG");
         EXPECT_LE(message.text.size(), platform::ara_log::dlt_message_buffer);
     }
     // Threads of the two runs may order discovery lines differently.

@@ -7,12 +7,9 @@
 #include <type_traits>
 #include <vector>
 
-#include "foundation/uds_codec.h"
 #include "host/interface_traits.h"
-#include "host/record_writer.h"
 #include "someip/serializer.h"
 #include "support/expected_catalogue.h"
-#include "support/wire_bytes.h"
 
 // Every generated interface held against the expected catalogue: its name, identifier, methods
 // and application error. What the records carry, on both sides, and which method answers with
@@ -21,7 +18,7 @@
 namespace {
 
 using namespace orlak::services::diag;
-using support::Bytes;
+using Bytes = std::vector<std::uint8_t>;
 
 using host::Is_full_routine;
 using host::Is_routine;
@@ -68,18 +65,6 @@ TYPED_TEST(Interface, matches_the_catalogue) {
     kem::com::someip::serialization::Serializer out(written);
     error.serialize(out);
     EXPECT_EQ(written, (full ? Bytes{0x11, 0x22, 0x33} : Bytes{0x11}));
-}
-
-// The catalogue's example: 0x0411 with 05, 0102, the 12 bytes 41 to 4C and 0A0B0C0D.
-TEST(Interface_record, of_0x0411_in_uds_and_someip_form) {
-    d_0411::DataIdentifier_DataBlockDescription::Read::Output record{
-        0x05, 0x0102, {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L'}, 0x0A0B0C0D};
-    Bytes uds;
-    kem::dm::foundation::extension::Serialize(uds).serialize(record);
-    const Bytes someip = host::someip_record(record);
-    const Bytes tail{'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 10, 11, 12, 13};
-    EXPECT_EQ(uds, support::concat({0x05, 0x01, 0x02}, tail));
-    EXPECT_EQ(someip, support::concat({0x05, 0x01, 0x02, 0x00, 0x00, 0x00, 0x0C}, tail));
 }
 
 }  // namespace

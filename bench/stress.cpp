@@ -3,9 +3,9 @@
 // re-offers the services and answers held calls late. Every request must end with 0, 0x10 or
 // the application's code, and a positive answer must carry exactly one of the records the
 // application sent (or nothing, when cancelled or without record). A run that makes no
-// progress for 60 s aborts.
+// progress for 60 s aborts. A load tool, run by scripts/stress; the tests keep what it
+// proves in a fixed order (tests/integration/cancellation_test.cpp).
 //
-//   integration_stress                                 # short run (CTest)
 //   integration_stress --threads 8 --operations 100000
 
 #include <atomic>
