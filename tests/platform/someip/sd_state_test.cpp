@@ -274,6 +274,10 @@ TEST_F(Client_fixture, a_flood_of_offers_nobody_searches_keeps_nothing) {
     }
     EXPECT_LE(client.found(0x0102).size(), 1u);
     EXPECT_GE(client.counters().not_searched, 19990u);
+    Sd_message other_major = offer_message(0x0102, 3);
+    other_major.entries[0].major_version = 2;
+    receive(other_major, t0 + seconds(1), 1, manager_sd);
+    EXPECT_EQ(client.counters().other_version, 2u) << "another instance, then another version";
 
     Sd_client any(Sd_timing{}, Fixed_random{milliseconds(20), &asked});
     any.find({{0x0102}}, t0);

@@ -9,7 +9,6 @@ constexpr std::uint8_t application_base = 0x20;  // ERROR 0x21-0x5E: codes 0x01-
 constexpr std::uint8_t application_last = 0x3E;
 constexpr std::uint8_t generic_base = 0x80;  // codes 0x81-0x9F: ERROR 0x01-0x1F
 constexpr std::uint8_t generic_last = 0x9F;
-constexpr std::uint8_t not_ok_code = generic_base + return_code::not_ok;
 }  // namespace
 
 Wire_code to_wire(std::uint8_t code) {
@@ -38,7 +37,7 @@ Handler_code from_wire(std::uint8_t type, std::uint8_t code) {
             return {static_cast<std::uint8_t>(code - application_base), true};
         }
     }
-    return {not_ok_code, false};
+    return {code_not_ok, false};
 }
 
 }  // namespace platform::runtime::someip

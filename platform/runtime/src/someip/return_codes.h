@@ -16,6 +16,11 @@
 
 namespace platform::runtime::someip {
 
+// The code the calling side hands its response handler for a call it could not send.
+inline constexpr std::uint8_t code_not_sent = 0xFF;
+// The code of an invalid arrival and of a code the serving side could not carry.
+inline constexpr std::uint8_t code_not_ok = 0x81;
+
 struct Wire_code {
     std::uint8_t message_type = 0;
     std::uint8_t return_code = 0;

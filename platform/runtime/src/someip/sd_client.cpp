@@ -45,9 +45,11 @@ std::vector<Sd_send> Sd_client::on_time(Sd_time now, std::set<std::uint16_t>& ch
         Sd_entry_spec spec;
         spec.entry.type = entry_type::find_service;
         spec.entry.service_id = search.criteria.service_id;
-        spec.entry.instance_id = search.criteria.instance_id;
-        spec.entry.major_version = search.criteria.major_version;
-        spec.entry.minor_version = search.criteria.minor_version;
+        // Any instance and version: the criteria only sort the offers that come back, so
+        // that offers of other versions can be told apart from silence.
+        spec.entry.instance_id = any_instance;
+        spec.entry.major_version = any_major;
+        spec.entry.minor_version = any_minor;
         spec.entry.ttl = timing_.ttl_s;
         send.entries.push_back(spec);
         if (search.phase == Phase::initial_wait) {
@@ -88,8 +90,12 @@ void Sd_client::on_message(const Ipv4_endpoint& sender, bool unicast, std::uint1
             continue;
         }
         const auto found = searches_.find(entry.service_id);
-        if (found == searches_.end() || !matches(found->second.criteria, entry)) {
+        if (found == searches_.end()) {
             ++counters_.not_searched;
+            continue;
+        }
+        if (!matches(found->second.criteria, entry)) {
+            ++counters_.other_version;
             continue;
         }
         take_offer(found->second, sender, message, entry, now, changed);

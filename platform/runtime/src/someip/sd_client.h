@@ -1,6 +1,7 @@
 #pragma once
 // The searching side of Service Discovery. Each batch of searches waits a random initial
-// delay, then sends FindService (with the unicast flag, so that servers answer directly),
+// delay, then sends FindService for any instance and version (with the unicast flag, so
+// that servers answer directly; the search's criteria sort the offers that come back),
 // repeated after the base delay, twice that, and so on, until an offer arrives or the
 // repetitions are done. Offers are kept with their TTL. The set of found instances of a
 // service changes only on a new instance, a changed endpoint or version, a reboot of the
@@ -39,9 +40,10 @@ struct Found_instance {
 };
 
 struct Sd_client_counters {
-    std::uint64_t offers = 0;              // offer entries taken
-    std::uint64_t not_searched = 0;        // offers of services or versions nobody searches
-    std::uint64_t without_endpoint = 0;    // offers without an IPv4 UDP endpoint
+    std::uint64_t offers = 0;            // offer entries taken
+    std::uint64_t not_searched = 0;      // offers of services nobody searches
+    std::uint64_t other_version = 0;     // offers of a searched service: other instance or version
+    std::uint64_t without_endpoint = 0;  // offers without an IPv4 UDP endpoint
     std::uint64_t too_many_instances = 0;  // offers beyond the instances kept per service
     std::uint64_t stop_offers = 0;
     std::uint64_t expired = 0;
