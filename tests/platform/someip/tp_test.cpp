@@ -5,8 +5,10 @@
 #include <functional>
 #include <vector>
 
+#include "datagram.h"
+
 // SOME/IP-TP: the segments on the wire, and reassembly with its bounds against hostile
-// senders.
+// senders; whole messages out of datagrams.
 
 namespace {
 
@@ -278,6 +280,38 @@ TEST(Tp_reassembler, a_flood_of_unfinished_messages_holds_bounded_memory) {
     const Tp_counters& n = reassembler.counters();
     EXPECT_EQ(n.segments, n.accepted + n.dropped());
     EXPECT_EQ(n.started, n.completed + n.expired + n.discarded + reassembler.in_progress());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Read_datagram, hands_on_whole_messages_and_counts_what_forms_none) {
+    Tp_reassembler reassembler;
+    Datagram_counters counters;
+    std::vector<Incoming_message> out;
+    const auto read = [&](const Bytes& bytes) {
+        read_datagram(bytes.data(), bytes.size(), 1, t0, reassembler, out, counters);
+    };
+    Bytes two = encode_message(response_header(), Bytes{1, 2, 3});
+    const Bytes second = encode_message(response_header(), Bytes{});
+    two.insert(two.end(), second.begin(), second.end());
+    read(two);
+    Bytes trailing = second;
+    trailing.push_back(0);
+    read(trailing);
+    read(Bytes(15, 0));
+    const Bytes big = pattern(4096);
+    for (const auto& segment : segment_message(response_header(), big.data(), big.size())) {
+        read(segment);
+    }
+    ASSERT_EQ(out.size(), 4u);
+    EXPECT_EQ(out[0].payload, (Bytes{1, 2, 3}));
+    EXPECT_EQ(out[3].payload, big);
+    EXPECT_EQ(out[3].header.message_type, message_type::response);
+    EXPECT_EQ(counters.datagrams, 6u);
+    EXPECT_EQ(counters.messages, 4u);
+    EXPECT_EQ(counters.malformed, 2u);
 }
 
 }  // namespace
