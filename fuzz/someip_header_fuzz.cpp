@@ -5,13 +5,16 @@
 // the big-endian bytes at their places (read here independently); reading stops at the
 // first malformed message and never loops; the serving side drops anything but a REQUEST
 // and answers only with the four error codes; every arriving return code maps to a code
-// that maps back to the same message type and return code, or to 0x81 marked invalid.
+// that maps back to the same message type and return code, or to 0x81 marked invalid; the
+// receive path hands on the same messages and counts the rest.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
+#include "datagram.h"
 #include "header.h"
 #include "return_codes.h"
 
@@ -44,6 +47,7 @@ const Served_service* lookup(std::uint16_t id) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::size_t offset = 0;
     std::size_t messages = 0;
+    std::size_t segments = 0;  // messages with the TP flag
     while (offset < size) {
         Message_view view;
         const std::uint8_t* at = data + offset;
@@ -109,8 +113,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
         }
         offset += view.size;
+        segments += h.is_tp() ? 1 : 0;
         if (++messages > size / 16 + 1) {
             fail("more messages than the datagram can hold");
+        }
+    }
+
+    // The receive path agrees: as many whole messages (a TP message of one segment is
+    // whole), the rest of a datagram that forms no message counted once.
+    Tp_reassembler reassembler;
+    Datagram_counters counters;
+    std::vector<Incoming_message> whole;
+    read_datagram(data, size, 1, Tp_reassembler::Time{}, reassembler, whole, counters);
+    if (whole.size() != counters.messages || reassembler.counters().segments != segments ||
+        whole.size() != messages - segments + reassembler.counters().completed ||
+        counters.malformed != (offset < size ? 1u : 0u)) {
+        fail("the receive path disagrees with the messages of the datagram");
+    }
+    for (const auto& message : whole) {
+        if (message.header.is_tp() || message.payload.size() + 8 != message.header.length) {
+            fail("a message handed on with the TP flag or a wrong length");
         }
     }
     return 0;
