@@ -1,0 +1,164 @@
+// Fuzz target: SOME/IP-TP reassembly. The input first chooses a message (payload size and
+// contents), which this target cuts into segments by the TP rules on its own (1,392 bytes,
+// offsets in 16-byte units, the more flag on all but the last) and compares with the
+// segmenter's; then it plays a schedule of segment deliveries taken from the rest of the
+// input: a segment in any order, duplicated or corrupted, another sender's segment, raw
+// datagrams, time steps.
+//
+// Checked for every input: a message reassembled for the chosen key is exactly the chosen
+// payload and header (unless a corrupted segment was sent); segments delivered in order within the
+// time complete it; every segment ends up accepted or in one drop count; every message started is
+// completed, expired, discarded or still in progress; the bytes held stay within the limits.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "someip/tp.h"
+
+namespace {
+
+using namespace platform::runtime::someip;
+using std::chrono::milliseconds;
+
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "someip_tp_fuzz: %s\n", what);
+    std::abort();
+}
+
+void be32(Bytes& out, std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        out.push_back(static_cast<std::uint8_t>(v >> shift));
+    }
+}
+
+// The segments of `payload` under a RESPONSE header of session `session`, built here from
+// the rules alone.
+std::vector<Bytes> segments_of(const Bytes& payload, std::uint16_t session) {
+    std::vector<Bytes> out;
+    for (std::size_t offset = 0; offset < payload.size(); offset += 1392) {
+        const std::size_t n = std::min<std::size_t>(1392, payload.size() - offset);
+        const bool more = offset + n < payload.size();
+        Bytes s{0xF1, 0xAF, 0x00, 0x01};
+        be32(s, static_cast<std::uint32_t>(8 + 4 + n));
+        s.insert(s.end(), {0x00, 0x01, static_cast<std::uint8_t>(session >> 8),
+                           static_cast<std::uint8_t>(session), 0x01, 0x01, 0xA0, 0x00});
+        be32(s, static_cast<std::uint32_t>((offset / 16) << 4 | (more ? 1 : 0)));
+        s.insert(s.end(), payload.begin() + static_cast<std::ptrdiff_t>(offset),
+                 payload.begin() + static_cast<std::ptrdiff_t>(offset + n));
+        out.push_back(std::move(s));
+    }
+    return out;
+}
+
+void check_counts(const Tp_reassembler& r) {
+    const Tp_counters& n = r.counters();
+    if (n.segments != n.accepted + n.dropped()) {
+        fail("a segment neither accepted nor counted as dropped");
+    }
+    if (n.started != n.completed + n.expired + n.discarded + r.in_progress()) {
+        fail("a message started but not accounted for");
+    }
+    const Tp_limits& l = r.limits();
+    if (r.bytes_held() > l.max_peers * l.max_messages_per_peer * l.max_message ||
+        r.in_progress() > l.max_peers * l.max_messages_per_peer) {
+        fail("more held than the limits allow");
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 4) {
+        return 0;
+    }
+    const std::size_t payload_size = static_cast<std::size_t>(data[0] << 8 | data[1]) % 9000 + 1393;
+    Bytes payload(payload_size);
+    for (std::size_t i = 0; i < payload_size; ++i) {
+        payload[i] = static_cast<std::uint8_t>(data[2] + i * data[3]);
+    }
+    const std::vector<Bytes> segments = segments_of(payload, 0x0042);
+    Header header;
+    header.service_id = 0xF1AF;
+    header.method_id = 1;
+    header.client_id = 1;
+    header.session_id = 0x0042;
+    header.interface_version = 1;
+    header.message_type = message_type::response;
+    if (segment_message(header, payload.data(), payload.size()) != segments) {
+        fail("the segmenter disagrees with the TP rules");
+    }
+
+    Tp_limits limits;
+    limits.max_peers = 16;  // room for every sender of the schedule
+    limits.max_message = 16384;
+    Tp_reassembler reassembler(limits);
+    Tp_reassembler::Time now{};
+    const Tp_reassembler::Time start = now;
+    bool in_order = true;
+    bool corrupted = false;  // a corrupted payload byte may well be reassembled
+    std::size_t next = 0;
+    bool completed = false;
+    Reassembled out;
+
+    const auto deliver = [&](std::uint64_t peer, const Bytes& bytes) {
+        Message_view view;
+        if (decode_message(bytes.data(), bytes.size(), view) != Decode_status::ok ||
+            !view.header.is_tp()) {
+            return;
+        }
+        if (reassembler.add(peer, view, now, out) == Tp_result::complete && peer == 1 &&
+            out.header.session_id == 0x0042 && out.header.service_id == 0xF1AF &&
+            out.header.method_id == 1 && out.header.client_id == 1 &&
+            out.header.message_type == message_type::response) {
+            Header expected = header;
+            expected.length = static_cast<std::uint32_t>(8 + payload.size());
+            if (!corrupted && (out.payload != payload || out.header != expected)) {
+                fail("a reassembled message differs from the one segmented");
+            }
+            completed = true;
+        }
+        check_counts(reassembler);
+    };
+
+    for (std::size_t i = 4; i + 1 < size; i += 2) {
+        const std::uint8_t op = data[i];
+        const std::uint8_t arg = data[i + 1];
+        switch (op % 6) {
+            case 0:  // the next segment in order
+            case 1:
+                if (next < segments.size()) {
+                    deliver(1, segments[next++]);
+                }
+                break;
+            case 2:  // any segment, perhaps again
+                in_order = false;
+                deliver(1, segments[arg % segments.size()]);
+                break;
+            case 3: {  // a segment with a corrupted byte
+                in_order = false;
+                corrupted = true;
+                Bytes bytes = segments[arg % segments.size()];
+                bytes[(arg * 7u) % bytes.size()] ^= static_cast<std::uint8_t>(op | 1);
+                deliver(1, bytes);
+                break;
+            }
+            case 4:  // another sender's copy
+                deliver(2 + arg % 12, segments[arg % segments.size()]);
+                break;
+            case 5:  // time passes
+                now += milliseconds(arg * 10);
+                reassembler.expire(now);
+                check_counts(reassembler);
+                break;
+        }
+    }
+    if (in_order && next == segments.size() && now - start < limits.timeout && !completed &&
+        payload.size() <= limits.max_message) {
+        fail("segments delivered in order within the time did not complete");
+    }
+    check_counts(reassembler);
+    return 0;
+}
