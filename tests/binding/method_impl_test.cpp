@@ -2,14 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "binding/find_first.h"
 #include "binding/proxy_impl.h"
 #include "host/application.h"
+#include "runtime_core.h"
 #include "services/d_01a7/d_01a7.h"
 #include "services/r_029a/r_029a.h"
 #include "support/log_capture.h"
@@ -128,6 +131,52 @@ TEST(Method_call, accepted_requests_outlive_their_future_method_and_port) {
     platform::runtime::settle();
     EXPECT_TRUE(log.incidents("Method_call_request_cancelled").empty());
     EXPECT_EQ(log.incidents("Method_call_response_rx").size(), 2u);
+}
+
+// A runtime that shuts down drops the calls still queued and every call sent afterwards;
+// their futures break at once instead of waiting for an answer that cannot come.
+TEST(Method_call, a_call_the_runtime_drops_at_shutdown_breaks_its_future) {
+    using namespace std::chrono_literals;
+    for (const bool queued : {true, false}) {
+        SCOPED_TRACE(queued ? "queued at shutdown" : "sent after shutdown");
+        const std::string instance = "method.shutdown";
+        auto runtime = std::make_shared<platform::runtime::detail::Runtime>();
+        std::promise<void> arrived, release;
+        auto released = release.get_future().share();
+        auto record = runtime->offer(Did::service_id, instance,
+                                     [&arrived, released](platform::runtime::Incoming_call) {
+                                         arrived.set_value();
+                                         released.wait_for(10s);
+                                     });
+        Proxy_impl<Did> impl(
+            zun::com::runtime::Service_handle(zun::com::runtime::Service_id(Did::service_id),
+                                              zun::com::runtime::Instance_id(instance), record));
+        const Method_of<Did::Read> read(impl.port());
+
+        std::optional<zun::com::Future<Did::Read::Output>> held;
+        std::optional<zun::com::Future<Did::Read::Output>> dropped;
+        std::future_status status = std::future_status::timeout;
+        if (queued) {
+            held.emplace(read({}));  // keeps the transport thread in the application
+            ASSERT_EQ(arrived.get_future().wait_for(10s), std::future_status::ready);
+            dropped.emplace(read({}));
+            std::thread stopping([&runtime] { runtime->shutdown(); });
+            status = dropped->wait_for(5s);
+            release.set_value();
+            stopping.join();
+        } else {
+            runtime->shutdown();
+            dropped.emplace(read({}));
+            status = dropped->wait_for(5s);
+        }
+        ASSERT_EQ(status, std::future_status::ready);
+        try {
+            dropped->get();
+            ADD_FAILURE() << "a dropped call has a result";
+        } catch (const std::future_error& e) {
+            EXPECT_EQ(e.code(), std::future_errc::broken_promise);
+        }
+    }
 }
 
 }  // namespace

@@ -75,8 +75,9 @@ class Worker {
         return jobs_.capacity();
     }
 
-    // Drops the queued jobs, lets a running job finish and joins the thread (detaches it
-    // when called on the thread itself). Idempotent.
+    // Drops the queued jobs (destroyed on this thread, outside the lock, before the wait),
+    // lets a running job finish and joins the thread (detaches it when called on the thread
+    // itself). Idempotent.
     void stop() {
         std::vector<Job> dropped;
         std::thread thread;
@@ -89,6 +90,8 @@ class Worker {
         }
         wakeup_.notify_all();
         idle_.notify_all();
+        // Dropped before waiting for a running job: what they hold is released at once.
+        dropped.clear();
         if (thread.joinable()) {
             if (thread.get_id() == std::this_thread::get_id()) {
                 thread.detach();
