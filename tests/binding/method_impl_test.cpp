@@ -38,10 +38,10 @@ TEST(Method_call, logs_the_request_with_meta_and_inputs_at_debug) {
     Proxy_impl<Routine> impl(binding_test::find_first<Routine>("method.start"));
     Log_capture log(ara::log::LogLevel::kDebug);
 
-    EXPECT_EQ(Method_of<Routine::Start>(impl.port())({{"k", "v"}}, 0x05, 0x06).get().field_2, 3);
+    EXPECT_EQ(Method_of<Routine::Start>{impl}({{"k", "v"}}, 0x05, 0x06).get().field_2, 3);
     {
         Log_capture quiet(ara::log::LogLevel::kInfo);  // neither request nor response logged
-        Method_of<Routine::Stop>(impl.port())({}).get();
+        Method_of<Routine::Stop>{impl}({}).get();
         EXPECT_EQ(quiet.sink().size(), 0u);
     }
 
@@ -64,7 +64,7 @@ TEST(Method_call, unavailable_service_throws_and_sends_nothing) {
     Log_capture log;
 
     try {
-        Method_of<Did::Read>(impl.port())({});
+        Method_of<Did::Read>{impl}({});
         FAIL() << "the call went out";
     } catch (const kem::com::Service_not_available_exception& e) {
         EXPECT_STREQ(e.what(), "Service not available exception");
@@ -89,7 +89,7 @@ TEST(Method_call, giving_up_a_request_the_runtime_has_not_accepted_is_logged_onc
         return host::Reply{0, {0x07, 0x12, 0x34}};
     });
     Proxy_impl<Did> impl(binding_test::find_first<Did>("method.queued"));
-    const Method_of<Did::Read> read(impl.port());
+    const Method_of<Did::Read> read(impl);
     Log_capture log(ara::log::LogLevel::kInfo);
 
     auto held = read({});
@@ -116,7 +116,7 @@ TEST(Method_call, accepted_requests_outlive_their_future_method_and_port) {
     Simulated_application app(Did::service_id, "method.accepted");
     app.hold(Did::Read::id);
     auto impl = std::make_unique<Proxy_impl<Did>>(binding_test::find_first<Did>("method.accepted"));
-    auto read = std::make_unique<Method_of<Did::Read>>(impl->port());
+    auto read = std::make_unique<Method_of<Did::Read>>(*impl);
     Log_capture log;
 
     std::optional<zun::com::Future<Did::Read::Output>> dropped((*read)({}));
@@ -151,7 +151,7 @@ TEST(Method_call, a_call_the_runtime_drops_at_shutdown_breaks_its_future) {
         Proxy_impl<Did> impl(
             zun::com::runtime::Service_handle(zun::com::runtime::Service_id(Did::service_id),
                                               zun::com::runtime::Instance_id(instance), record));
-        const Method_of<Did::Read> read(impl.port());
+        const Method_of<Did::Read> read(impl);
 
         std::optional<zun::com::Future<Did::Read::Output>> held;
         std::optional<zun::com::Future<Did::Read::Output>> dropped;
