@@ -12,7 +12,9 @@
 // whose set_value wakes the manager from its 1 ms wait slice (one futex wake-up). No other
 // thread takes part.
 //
-// Instructions, about 9,000 in all (12,500 before the runtime stand-in stopped copying):
+// Instructions, about 9,000 in all (12,500 before the runtime stand-in stopped copying;
+// counted before the response handler decoded from a copy, which adds a malloc, a memcpy
+// of the payload and a free on the transport thread):
 //   manager, sending: about 3,500 — promise and future 700, MetaInfo serialized in place
 //     into the runtime's buffer 750, response handler and cleanup 700, call_method 850
 //     (the call record and the runtime's own promise, queueing on the transport);
@@ -25,22 +27,27 @@
 //     about 750 (the caller's State 4 times, the runtime future's State 3, the transport
 //     queue 3, the runtime's record of the instance 2, the application 1).
 //
-// Allocations, 14, every one on the manager's thread, each one the contract's:
-//   1. the Promise<R> with its shared pointer's control block ("create a Promise<R> inside
-//      a shared pointer"); 2. and 3. its std::promise's shared state and result storage
-//      (libstdc++ allocates them apart); 4. its State ("a new State with empty hooks");
+// Allocations, 15: 14 on the manager's thread while it sends, one on the transport thread.
+//   1. the Promise<R> and its shared pointer's control block, in one block: the caller
+//      and the response handler share the promise; 2. and 3. its std::promise's
+//      shared state and result storage (libstdc++ allocates them apart); 4. its State, the
+//      record of the cleanup and continuation hooks;
 //   5. the payload buffer from get_shared_payload(0); 6. its bytes, grown once to the
 //      MetaInfo's length;
 //   7. the response handler's std::function block (captures: logger, promise, Service_info);
-//   8. the Service_info copy's service id (64 characters; the instance id fits in place);
-//   9. the shared holder of the runtime future ("moved into a newly allocated shared
-//      holder"); 10. the cleanup's std::function block; 11. the service id inside its
-//      Method_call_request_cancelled, which is "already filled";
+//   8. the Service_info copy's service id (64 characters; the instance id fits in place),
+//      so the handler does not depend on the proxy;
+//   9. the shared holder of the runtime future, which the cleanup keeps; 10. the cleanup's
+//      std::function block; 11. the service id of its Method_call_request_cancelled
+//      incident, prepared while sending so the cleanup only has to raise it;
 //   12. the runtime's Method_call, which also carries its future's State and, on the way
 //      back, the response in the request's buffer; 13. and 14. the shared state and result
-//      storage of the std::promise behind that runtime future.
-// Not allocated: the response bytes are decoded straight from the runtime's buffer when
-// the payload spans it, and the application's reply is shared, not copied.
+//      storage of the std::promise behind that runtime future;
+//   15. on the transport thread, in the response handler: the copy of the response bytes
+//      [first, last) that the record is decoded from, so that nothing decoded or kept
+//      refers to the runtime's buffer.
+// Not allocated: the application's answer is written into the request's buffer, which the
+// call holds alone by then.
 // At debug level a read makes 139 more: the two JSON documents, each map node, key and
 // array of nlohmann::json, and the dumped texts.
 

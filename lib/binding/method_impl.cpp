@@ -38,13 +38,6 @@ Request_future send_request(Rport& port, std::uint16_t method_id,
                             std::move(handler));
 }
 
-void send_call(Rport& port, std::uint16_t method_id,
-               std::shared_ptr<std::vector<std::uint8_t>> buffer, Rport::Response_handler handler,
-               const std::shared_ptr<zun::com::future_detail::State>& state) {
-    Request_future request = send_request(port, method_id, std::move(buffer), std::move(handler));
-    install_cleanup(state, std::move(request), cancelled_incident(port, method_id), port.logger());
-}
-
 void install_cleanup(const std::shared_ptr<zun::com::future_detail::State>& state,
                      Request_future&& request,
                      cpp_binding::log::incidents::Method_call_request_cancelled&& cancelled,

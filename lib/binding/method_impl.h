@@ -2,7 +2,7 @@
 // The binding side of one proxy method: checks that the service is available, sends the
 // call under the method's id and returns the future that the response resolves.
 //
-//   Method_impl<Read, false, Read::Output(const MetaInfo&)> read(port);
+//   Method_impl<Read, false, Read::Output(const MetaInfo&)> read(proxy_impl);
 //   zun::com::Future<Read::Output> result = read(meta);
 //
 // M provides `id` and GetApplicationErrorExceptionPtr (and `Output` where it returns
@@ -19,6 +19,7 @@
 
 #include "binding/exceptions.h"
 #include "binding/incident_level.h"
+#include "binding/proxy_impl.h"
 #include "binding/response_handler.h"
 #include "binding/runtime/runtime.h"
 #include "exec/future.h"
@@ -67,12 +68,6 @@ Request_future send_request(Rport& port, std::uint16_t method_id,
                             std::shared_ptr<std::vector<std::uint8_t>> buffer,
                             Rport::Response_handler handler);
 
-// Sends the call and ties the runtime's request to the caller's future through the
-// promise's State, as add_cleanup does: the untyped half of operator().
-void send_call(Rport& port, std::uint16_t method_id,
-               std::shared_ptr<std::vector<std::uint8_t>> buffer, Rport::Response_handler handler,
-               const std::shared_ptr<zun::com::future_detail::State>& state);
-
 // Installs the cleanup of one call into the promise's State (see add_cleanup).
 void install_cleanup(const std::shared_ptr<zun::com::future_detail::State>& state,
                      Request_future&& request,
@@ -85,8 +80,8 @@ class Method_impl_base {
   protected:
     using Request_future = detail::Request_future;
 
-    // The port belongs to the proxy that owns this method and outlives it.
-    explicit Method_impl_base(Rport& port) noexcept : port(&port) {}
+    // The proxy implementation belongs to the proxy that owns this method and outlives it.
+    explicit Method_impl_base(Proxy_impl_base& proxy) noexcept : port(&proxy) {}
 
     // Ties the runtime's request to the caller's future: once the caller gives up its
     // future, the request is released, and if the runtime had not accepted it yet,
@@ -96,10 +91,11 @@ class Method_impl_base {
     void add_cleanup(const std::shared_ptr<zun::com::Promise<R>>& promise, Request_future&& request,
                      cpp_binding::log::incidents::Method_call_request_cancelled&& cancelled) const {
         detail::install_cleanup(promise->state(), std::move(request), std::move(cancelled),
-                                port->logger());
+                                port->port().logger());
     }
 
-    Rport* port;
+    // The interface's proxy implementation, whose required port the calls go through.
+    Proxy_impl_base* port;
 };
 
 // Only the untagged form (Tagged = false) exists: requests are written without type tags.
@@ -110,7 +106,7 @@ template <class M, class R, class... Args>
 class Method_impl<M, false, R(const std::map<std::string, std::string>&, Args...)>
     : Method_impl_base {
   public:
-    explicit Method_impl(Rport& port) noexcept : Method_impl_base(port) {}
+    explicit Method_impl(Proxy_impl_base& proxy) noexcept : Method_impl_base(proxy) {}
     Method_impl(const Method_impl&) = delete;
     Method_impl& operator=(const Method_impl&) = delete;
     virtual ~Method_impl() = default;
@@ -120,8 +116,9 @@ class Method_impl<M, false, R(const std::map<std::string, std::string>&, Args...
     // after sending arrives through the future, possibly before this returns.
     zun::com::Future<R> operator()(const std::map<std::string, std::string>& meta,
                                    Args... args) const {
-        detail::require_available(*port);
-        detail::report_request(*port, M::id, meta, args...);
+        Rport& rport = port->port();
+        detail::require_available(rport);
+        detail::report_request(rport, M::id, meta, args...);
         auto promise = std::make_shared<zun::com::Promise<R>>();
         zun::com::Future<R> future = promise->get_future();
 
@@ -131,9 +128,10 @@ class Method_impl<M, false, R(const std::map<std::string, std::string>&, Args...
             (someip::serialization::serialize_dispatch(*buffer, args, Serialization_properties{}),
              ...);
         }
-        detail::send_call(*port, M::id, std::move(buffer),
-                          Response_handler<M, R>(port->logger(), promise, port->service_info()),
-                          promise->state());
+        Request_future request = detail::send_request(
+            rport, M::id, std::move(buffer),
+            Response_handler<M, R>(rport.logger(), promise, rport.service_info()));
+        add_cleanup(promise, std::move(request), detail::cancelled_incident(rport, M::id));
         return future;
     }
 };

@@ -70,6 +70,9 @@ connector::Service_interface_description describe(std::uint16_t method_count) no
          static_cast<std::uint8_t>((method_count >> 8) & 0xFFu)}};
 }
 
+namespace {
+
+// Service_proxy_constructed for the port, if enabled.
 void report_proxy_constructed(Rport& port) {
     kem::com::log::Generic_logger& logger = port.logger();
     if (incident_enabled<Service_proxy_constructed>(logger)) {
@@ -80,4 +83,16 @@ void report_proxy_constructed(Rport& port) {
     }
 }
 
+}  // namespace
+
 }  // namespace kem::com::cpp_binding::proxy::detail
+
+namespace kem::com::cpp_binding::proxy {
+
+Proxy_impl_base::Proxy_impl_base(const zun::com::runtime::Service_handle& handle,
+                                 std::uint16_t method_count)
+    : port_(handle, detail::describe(method_count)) {
+    detail::report_proxy_constructed(port_);
+}
+
+}  // namespace kem::com::cpp_binding::proxy

@@ -52,26 +52,37 @@ void stop_find_service(Find_service_handle handle);
 // Bytes 0 and 1 are 0, bytes 2 and 3 the method count (little-endian).
 connector::Service_interface_description describe(std::uint16_t method_count) noexcept;
 
-// Service_proxy_constructed for the port, if enabled.
-void report_proxy_constructed(Rport& port);
-
 }  // namespace detail
 
+// What every Proxy_impl<S> is to the methods of its proxy, whatever S: the owner of the
+// required port of one found instance, through which the methods are called. Not
+// polymorphic; only a Proxy_impl<S> is one.
+class Proxy_impl_base {
+  public:
+    Proxy_impl_base(const Proxy_impl_base&) = delete;
+    Proxy_impl_base& operator=(const Proxy_impl_base&) = delete;
+
+    Rport& port() noexcept { return port_; }
+
+  protected:
+    // Connects to the instance behind `handle` (a port for `method_count` methods) and
+    // reports the proxy constructed; runtime failures propagate.
+    Proxy_impl_base(const zun::com::runtime::Service_handle& handle, std::uint16_t method_count);
+    ~Proxy_impl_base() = default;
+
+  private:
+    Rport port_;
+};
+
 template <class S>
-class Proxy_impl {
+class Proxy_impl : public Proxy_impl_base {
   public:
     // One found instance: a copy of the runtime's handle (copying adds a reference).
     using Handle_type = zun::com::runtime::Service_handle;
     using Find_service_handler = std::function<void(std::vector<Handle_type>)>;
 
     // Connects to the instance behind `handle`; runtime failures propagate.
-    explicit Proxy_impl(Handle_type handle) : port_(handle, detail::describe(S::method_count)) {
-        detail::report_proxy_constructed(port_);
-    }
-    Proxy_impl(const Proxy_impl&) = delete;
-    Proxy_impl& operator=(const Proxy_impl&) = delete;
-
-    Rport& port() noexcept { return port_; }
+    explicit Proxy_impl(Handle_type handle) : Proxy_impl_base(handle, S::method_count) {}
 
     // Starts a continuous search for S under `instance`. Every report runs `handler` once
     // on the discovery's strand, one report at a time, in report order. Runtime failures
@@ -108,8 +119,6 @@ class Proxy_impl {
   private:
     // Numbers the discoveries of S, from 0.
     static inline std::atomic<std::uint32_t> next_find_service_id_{0};
-
-    Rport port_;
 };
 
 }  // namespace kem::com::cpp_binding::proxy

@@ -24,17 +24,11 @@ constexpr std::uint8_t invalid_response_code = 0x8A;
 
 }  // namespace
 
-const std::vector<std::uint8_t>& payload_bytes(const Serialized_payload& payload,
-                                               std::vector<std::uint8_t>& copy) {
-    const std::vector<std::uint8_t>* buffer = payload.buffer.get();
-    if (buffer != nullptr && payload.first == buffer->data() &&
-        payload.last == buffer->data() + buffer->size()) {
-        return *buffer;
+std::vector<std::uint8_t> copy_payload(const Serialized_payload& payload) {
+    if (payload.first == nullptr || payload.last <= payload.first) {
+        return {};
     }
-    if (payload.first != nullptr && payload.last > payload.first) {
-        copy.assign(payload.first, payload.last);
-    }
-    return copy;
+    return std::vector<std::uint8_t>(payload.first, payload.last);
 }
 
 zun::com::runtime::Service_id service_of(const Service_info& info) {
@@ -57,36 +51,30 @@ std::exception_ptr error_outcome(kem::com::log::Generic_logger& logger, const Se
                                  std::uint16_t method_id, std::uint8_t code,
                                  const Serialized_payload& payload,
                                  Application_error_factory factory) {
-    try {
-        std::vector<std::uint8_t> copy;
-        std::exception_ptr error = factory(code, payload_bytes(payload, copy));
-        if (error) {
-            report_error<Method_call_response_rx>(logger, info, method_id, code, error);
-            return error;
-        }
-        switch (code) {
-            case 0x81:
-            case 0x82:
-            case 0x86:
-                error = std::make_exception_ptr<Transport_exception>(Transport_exception(code));
-                report_error<Method_call_request_err>(logger, info, method_id, code, error);
-                break;
-            case 0xFF:
-                error = std::make_exception_ptr<Service_not_available_exception>(
-                    Service_not_available_exception());
-                report_error<Method_call_request_err>(logger, info, method_id, code, error);
-                break;
-            default:
-                error = std::make_exception_ptr<Transport_exception>(
-                    Transport_exception(invalid_response_code));
-                report_error<Method_call_response_invalid_code>(logger, info, method_id, code,
-                                                                error);
-                break;
-        }
+    std::exception_ptr error = factory(code, copy_payload(payload));
+    if (error) {
+        report_error<Method_call_response_rx>(logger, info, method_id, code, error);
         return error;
-    } catch (const std::exception& failure) {
-        return undecodable(logger, info, method_id, code, failure);
     }
+    switch (code) {
+        case 0x81:
+        case 0x82:
+        case 0x86:
+            error = std::make_exception_ptr<Transport_exception>(Transport_exception(code));
+            report_error<Method_call_request_err>(logger, info, method_id, code, error);
+            break;
+        case 0xFF:
+            error = std::make_exception_ptr<Service_not_available_exception>(
+                Service_not_available_exception());
+            report_error<Method_call_request_err>(logger, info, method_id, code, error);
+            break;
+        default:
+            error = std::make_exception_ptr<Transport_exception>(
+                Transport_exception(invalid_response_code));
+            report_error<Method_call_response_invalid_code>(logger, info, method_id, code, error);
+            break;
+    }
+    return error;
 }
 
 void report_completion(kem::com::log::Generic_logger& logger, const Service_info& info,

@@ -38,10 +38,9 @@ namespace detail {
 using Application_error_factory = std::exception_ptr (*)(std::uint8_t,
                                                          const std::vector<std::uint8_t>&);
 
-// The payload bytes as a vector for the decoders: the runtime's buffer itself when the
-// payload spans all of it (no copy), otherwise a copy of [first, last) in `copy`.
-const std::vector<std::uint8_t>& payload_bytes(const Serialized_payload& payload,
-                                               std::vector<std::uint8_t>& copy);
+// A copy of the payload bytes [first, last) for the decoders: the buffer stays the
+// runtime's, and what is decoded or kept (an application error) does not refer to it.
+std::vector<std::uint8_t> copy_payload(const Serialized_payload& payload);
 
 zun::com::runtime::Service_id service_of(const Service_info& info);
 zun::com::runtime::Instance_id instance_of(const Service_info& info);
@@ -57,8 +56,8 @@ void raise_with_code(kem::com::log::Generic_logger& logger, const Service_info& 
 }
 
 // The outcome of every non-zero return code, its incident raised: the application error
-// that `factory` builds, or the transport error of the code. A failure while building
-// it yields Transport_exception 0x8A, reported as a deserializer exception.
+// that `factory` builds from a copy of the payload, or the transport error of the code.
+// What building it throws propagates.
 std::exception_ptr error_outcome(kem::com::log::Generic_logger& logger, const Service_info& info,
                                  std::uint16_t method_id, std::uint8_t code,
                                  const Serialized_payload& payload,
@@ -74,13 +73,22 @@ std::exception_ptr undecodable(kem::com::log::Generic_logger& logger, const Serv
 void report_completion(kem::com::log::Generic_logger& logger, const Service_info& info,
                        std::uint16_t method_id);
 
-// The response path of every non-zero return code. Resolves the promise; only a failing
-// delivery leaves it.
+// The response path of every non-zero return code. Resolves the promise. A failure
+// while building or storing the outcome (a second delivery included) is reported as a
+// deserializer exception and Transport_exception 0x8A is stored instead; only a failure
+// of that store leaves.
 template <class M, class Promise_holder, class Payload>
 void handle_error(kem::com::log::Generic_logger& logger, const Service_info& info,
                   std::uint8_t code, Promise_holder promise, Payload payload) {
-    promise->set_exception(
-        error_outcome(logger, info, M::id, code, payload, &M::GetApplicationErrorExceptionPtr));
+    std::exception_ptr undecoded;
+    try {
+        promise->set_exception(
+            error_outcome(logger, info, M::id, code, payload, &M::GetApplicationErrorExceptionPtr));
+        return;
+    } catch (const std::exception& failure) {
+        undecoded = undecodable(logger, info, M::id, code, failure);
+    }
+    promise->set_exception(std::move(undecoded));
 }
 
 }  // namespace detail
@@ -107,8 +115,8 @@ class Response_handler {
             promise_->set_value();
         } else {
             try {
-                std::vector<std::uint8_t> copy;
-                someip::serialization::Deserializer in(detail::payload_bytes(payload, copy));
+                const std::vector<std::uint8_t> bytes = detail::copy_payload(payload);
+                someip::serialization::Deserializer in(bytes);
                 R record{};
                 Method_output_deserialization_dispatcher<R, false>::deserialize(in, record);
                 detail::raise_with_code<cpp_binding::log::incidents::Method_call_response_rx>(

@@ -47,21 +47,20 @@ struct State {
     throw std::future_error(std::future_errc::no_state);
 }
 
-// The State's half of giving up a Future, the same for every T: empties both hooks under
-// the lock, then runs the cleanup outside it (a throwing cleanup is ignored) and drops the
-// reference. Terminates if the mutex cannot be locked. Kept out of line: it is shared by
-// every instantiation instead of being copied into each.
+// The State's half of giving up a Future, the same for every T: under the lock, destroys
+// the continuation (a later delivery runs nothing) and takes the cleanup out; then runs the
+// cleanup outside the lock (a throwing cleanup is ignored) and drops the reference.
+// Terminates if the mutex cannot be locked. A continuation's captures must therefore not
+// lock this State when destroyed. Kept out of line: it is shared by every instantiation
+// instead of being copied into each.
 [[gnu::noinline]] inline void give_up_state(std::shared_ptr<State>& state) noexcept {
     if (state) {
-        std::function<void()> continuation;
         std::function<void()> cleanup;
         {
             std::lock_guard<std::mutex> lock(state->mutex);
-            continuation.swap(state->continuation);
+            state->continuation = nullptr;
             cleanup.swap(state->cleanup);
         }
-        // Destroyed outside the lock: its captures may reach back into this State.
-        continuation = nullptr;
         if (cleanup) {
             try {
                 cleanup();

@@ -2,7 +2,7 @@
 // One method member of a generated proxy: callable with the method's arguments (the
 // MetaInfo first), returning the future of its result.
 //
-//   Method<X::Read, X::Read::Signature> Read{port};
+//   Method<X::Read, X::Read::Signature> Read{port()};   // the proxy's Proxy_impl
 //   zun::com::Future<X::Read::Output> result = Read(meta);
 
 #include <memory>
@@ -19,9 +19,9 @@ class Method;
 template <class M, class R, class... Args>
 class Method<M, R(Args...)> {
   public:
-    // The port belongs to the same proxy as this member and outlives it.
-    explicit Method(::kem::com::cpp_binding::proxy::Rport& port)
-        : impl(std::make_unique<Impl>(port)) {}
+    // The proxy implementation belongs to the same proxy as this member and outlives it.
+    explicit Method(::kem::com::cpp_binding::proxy::Proxy_impl_base& proxy)
+        : impl(std::make_unique<Impl>(proxy)) {}
     Method(const Method&) = delete;
     Method& operator=(const Method&) = delete;
     virtual ~Method() = default;

@@ -1,7 +1,7 @@
 #pragma once
 // The ara::com proxy of a service interface S: owns the binding's Proxy_impl of one
 // found instance and offers S's static discovery operations. Generated proxy classes
-// derive from it and add one Method member per method, built on port():
+// derive from it and add one Method member per method, built on port() (the Proxy_impl):
 //
 //   class XProxy : public Proxy<X> {
 //   public:
@@ -68,8 +68,9 @@ class Proxy {
     }
 
   protected:
-    // The port the Method members of the generated proxy call through.
-    ::kem::com::cpp_binding::proxy::Rport& port() noexcept { return impl->port(); }
+    // The proxy implementation the Method members of the generated proxy call through
+    // (they reach the required port through it).
+    ::kem::com::cpp_binding::proxy::Proxy_impl_base& port() noexcept { return *impl; }
 
   private:
     using Impl = ::kem::com::cpp_binding::proxy::Proxy_impl<S>;

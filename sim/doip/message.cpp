@@ -49,13 +49,18 @@ bool identification(std::uint16_t type) {
 }  // namespace
 
 Bytes encode(std::uint8_t version, std::uint16_t type, const Bytes& payload) {
-    Bytes out;
-    out.reserve(header_size + payload.size());
-    out.push_back(version);
-    out.push_back(static_cast<std::uint8_t>(~version));
-    append_u16(out, type);
-    append_u32(out, static_cast<std::uint32_t>(payload.size()));
-    out.insert(out.end(), payload.begin(), payload.end());
+    // Sized once and written in place (no growth path for the optimizer to trip over):
+    // version, its inverse, the type (2 bytes) and the payload length (4 bytes), big-endian.
+    const auto length = static_cast<std::uint32_t>(payload.size());
+    Bytes out(header_size + payload.size());
+    out[0] = version;
+    out[1] = static_cast<std::uint8_t>(~version);
+    out[2] = static_cast<std::uint8_t>(type >> 8);
+    out[3] = static_cast<std::uint8_t>(type & 0xFF);
+    for (int i = 0; i < 4; ++i) {
+        out[4 + i] = static_cast<std::uint8_t>(length >> (24 - 8 * i));
+    }
+    std::copy(payload.begin(), payload.end(), out.begin() + header_size);
     return out;
 }
 

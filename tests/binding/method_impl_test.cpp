@@ -2,14 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "binding/find_first.h"
 #include "binding/proxy_impl.h"
 #include "host/application.h"
+#include "runtime_core.h"
 #include "services/d_01a7/d_01a7.h"
 #include "services/r_029a/r_029a.h"
 #include "support/log_capture.h"
@@ -35,10 +38,10 @@ TEST(Method_call, logs_the_request_with_meta_and_inputs_at_debug) {
     Proxy_impl<Routine> impl(binding_test::find_first<Routine>("method.start"));
     Log_capture log(ara::log::LogLevel::kDebug);
 
-    EXPECT_EQ(Method_of<Routine::Start>(impl.port())({{"k", "v"}}, 0x05, 0x06).get().field_2, 3);
+    EXPECT_EQ(Method_of<Routine::Start>{impl}({{"k", "v"}}, 0x05, 0x06).get().field_2, 3);
     {
         Log_capture quiet(ara::log::LogLevel::kInfo);  // neither request nor response logged
-        Method_of<Routine::Stop>(impl.port())({}).get();
+        Method_of<Routine::Stop>{impl}({}).get();
         EXPECT_EQ(quiet.sink().size(), 0u);
     }
 
@@ -61,7 +64,7 @@ TEST(Method_call, unavailable_service_throws_and_sends_nothing) {
     Log_capture log;
 
     try {
-        Method_of<Did::Read>(impl.port())({});
+        Method_of<Did::Read>{impl}({});
         FAIL() << "the call went out";
     } catch (const kem::com::Service_not_available_exception& e) {
         EXPECT_STREQ(e.what(), "Service not available exception");
@@ -86,7 +89,7 @@ TEST(Method_call, giving_up_a_request_the_runtime_has_not_accepted_is_logged_onc
         return host::Reply{0, {0x07, 0x12, 0x34}};
     });
     Proxy_impl<Did> impl(binding_test::find_first<Did>("method.queued"));
-    const Method_of<Did::Read> read(impl.port());
+    const Method_of<Did::Read> read(impl);
     Log_capture log(ara::log::LogLevel::kInfo);
 
     auto held = read({});
@@ -113,7 +116,7 @@ TEST(Method_call, accepted_requests_outlive_their_future_method_and_port) {
     Simulated_application app(Did::service_id, "method.accepted");
     app.hold(Did::Read::id);
     auto impl = std::make_unique<Proxy_impl<Did>>(binding_test::find_first<Did>("method.accepted"));
-    auto read = std::make_unique<Method_of<Did::Read>>(impl->port());
+    auto read = std::make_unique<Method_of<Did::Read>>(*impl);
     Log_capture log;
 
     std::optional<zun::com::Future<Did::Read::Output>> dropped((*read)({}));
@@ -128,6 +131,52 @@ TEST(Method_call, accepted_requests_outlive_their_future_method_and_port) {
     platform::runtime::settle();
     EXPECT_TRUE(log.incidents("Method_call_request_cancelled").empty());
     EXPECT_EQ(log.incidents("Method_call_response_rx").size(), 2u);
+}
+
+// A runtime that shuts down drops the calls still queued and every call sent afterwards;
+// their futures break at once instead of waiting for an answer that cannot come.
+TEST(Method_call, a_call_the_runtime_drops_at_shutdown_breaks_its_future) {
+    using namespace std::chrono_literals;
+    for (const bool queued : {true, false}) {
+        SCOPED_TRACE(queued ? "queued at shutdown" : "sent after shutdown");
+        const std::string instance = "method.shutdown";
+        auto runtime = std::make_shared<platform::runtime::detail::Runtime>();
+        std::promise<void> arrived, release;
+        auto released = release.get_future().share();
+        auto record = runtime->offer(Did::service_id, instance,
+                                     [&arrived, released](platform::runtime::Incoming_call) {
+                                         arrived.set_value();
+                                         released.wait_for(10s);
+                                     });
+        Proxy_impl<Did> impl(
+            zun::com::runtime::Service_handle(zun::com::runtime::Service_id(Did::service_id),
+                                              zun::com::runtime::Instance_id(instance), record));
+        const Method_of<Did::Read> read(impl);
+
+        std::optional<zun::com::Future<Did::Read::Output>> held;
+        std::optional<zun::com::Future<Did::Read::Output>> dropped;
+        std::future_status status = std::future_status::timeout;
+        if (queued) {
+            held.emplace(read({}));  // keeps the transport thread in the application
+            ASSERT_EQ(arrived.get_future().wait_for(10s), std::future_status::ready);
+            dropped.emplace(read({}));
+            std::thread stopping([&runtime] { runtime->shutdown(); });
+            status = dropped->wait_for(5s);
+            release.set_value();
+            stopping.join();
+        } else {
+            runtime->shutdown();
+            dropped.emplace(read({}));
+            status = dropped->wait_for(5s);
+        }
+        ASSERT_EQ(status, std::future_status::ready);
+        try {
+            dropped->get();
+            ADD_FAILURE() << "a dropped call has a result";
+        } catch (const std::future_error& e) {
+            EXPECT_EQ(e.code(), std::future_errc::broken_promise);
+        }
+    }
 }
 
 }  // namespace

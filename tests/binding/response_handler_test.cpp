@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -134,7 +135,7 @@ const Row rows[] = {
 template <class S, class M>
 std::string call_once(const std::string& instance) {
     Proxy_impl<S> impl(binding_test::find_first<S>(instance));
-    auto future = Method_of<M>(impl.port())({});
+    auto future = Method_of<M>{impl}({});
     return outcome(future);
 }
 
@@ -174,6 +175,54 @@ TEST(Response_handler, reads_only_the_payload_range_of_the_buffer) {
         EXPECT_EQ(outcome(future), length == 3 ? "record 7 4660" : "Transport_exception 0x8a");
     }
     EXPECT_EQ(log.incidents("Method_call_deserializer_exception").size(), 1u);
+}
+
+// A runtime that delivers one response twice: the second store fails, which is reported
+// with the deserializer incident under the response's code and then leaves the handler
+// (its transport error cannot be stored either); the first outcome stays.
+TEST(Response_handler, a_second_delivery_is_reported_and_leaves_the_handler) {
+    struct Case {
+        std::uint8_t code;
+        Bytes payload;
+        std::string outcome;
+        const char* first_incident;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {0, record, "record 7 4660", "Method_call_response_rx"},
+        {2, {0x31}, "UDSServiceFailed 0x31", "Method_call_response_rx"},
+        {0x86, {}, "Transport_exception 0x86", "Method_call_request_err"},
+        {0x83, {0x01}, "Transport_exception 0x8a", "Method_call_response_invalid_code"},
+    };
+    // clang-format on
+    const kem::com::cpp_binding::Service_info info{Did::service_id, "response.twice"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(hex(c.code));
+        Log_capture log;
+        auto promise = std::make_shared<zun::com::Promise<Did::Read::Output>>();
+        auto future = promise->get_future();
+        const Response_handler<Did::Read, Did::Read::Output> handler(ara::com::logger(), promise,
+                                                                     info);
+        auto buffer = std::make_shared<Bytes>(c.payload);
+        const kem::com::cpp_binding::Serialized_payload payload{0, buffer, buffer->data(),
+                                                                buffer->data() + buffer->size()};
+
+        handler(c.code, payload);
+        EXPECT_TRUE(log.incidents("Method_call_deserializer_exception").empty());
+        try {
+            handler(c.code, payload);
+            ADD_FAILURE() << "the second delivery was stored";
+        } catch (const std::future_error& e) {
+            EXPECT_EQ(e.code(), std::future_errc::promise_already_satisfied);
+        }
+
+        EXPECT_EQ(outcome(future), c.outcome);
+        EXPECT_EQ(log.incidents(c.first_incident).size(), 2u);
+        const auto failures = log.incidents("Method_call_deserializer_exception");
+        ASSERT_EQ(failures.size(), 1u);
+        EXPECT_EQ(failures[0].level, Level::kError);
+        EXPECT_EQ(failures[0].document["1_incident"]["5_error_code"], c.code);
+    }
 }
 
 }  // namespace

@@ -42,4 +42,12 @@ void Method_call::deliver(std::uint8_t code) noexcept {
     deliver();
 }
 
+void Method_call::drop() noexcept {
+    if (delivered_.exchange(true, std::memory_order_acq_rel)) {
+        return;
+    }
+    Response_handler released;
+    released.swap(handler_);
+}
+
 }  // namespace zun::com::runtime

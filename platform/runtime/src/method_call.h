@@ -4,6 +4,9 @@
 // Incoming_call or a queued transport job refers to it, and keeps the response handler
 // until then: what the handler holds (the caller's promise) is released with the call, on
 // the thread that lets go of it last, never behind the caller's back on the transport thread.
+// A call whose transport job is dropped (the runtime shut down) can never be delivered: it
+// releases its handler at once, so the caller's promise is abandoned and its waiter woken
+// (the caller's cleanup keeps the call itself alive until the caller gives up).
 //
 // One call, one allocation: the call carries the State of the runtime future it is sent
 // under, the request's buffer (which later carries the response) and the answer.
@@ -58,11 +61,15 @@ class Method_call {
     void deliver() noexcept;
     // The same with an answer of the runtime's own (service not available), unless answered.
     void deliver(std::uint8_t code) noexcept;
+    // For a call that will never be delivered: releases the response handler (with it the
+    // caller's promise) on this thread, unless a delivery has begun; later deliveries do
+    // nothing.
+    void drop() noexcept;
 
   private:
     zun::com::future_detail::State future_state_;
     Payload request_;
-    const Response_handler handler_;
+    Response_handler handler_;  // called or released once, by whoever sets delivered_
     std::uint8_t code_ = 0;
     std::atomic<bool> answered_{false};
     std::atomic<bool> delivered_{false};

@@ -109,11 +109,32 @@ void Runtime::withdraw(Service_instance& record) {
     lock.unlock();
 }
 
+Transport_job& Transport_job::operator=(Transport_job&& other) noexcept {
+    if (this != &other) {
+        drop();
+        runtime_ = other.runtime_;
+        call_ = std::move(other.call_);
+        accepted_ = std::move(other.accepted_);
+    }
+    return *this;
+}
+
+Transport_job::~Transport_job() {
+    drop();
+}
+
+void Transport_job::drop() noexcept {
+    if (call_) {
+        call_->drop();
+    }
+}
+
 void Transport_job::operator()() {
-    if (accepted) {
+    const std::shared_ptr<Method_call> call = std::move(call_);  // run: nothing to drop
+    if (accepted_) {
         // Taken off the queue: the caller's runtime future becomes ready.
-        accepted->set_value(std::shared_ptr<Method_call>(call));
-        runtime->dispatch(call);
+        accepted_->set_value(std::shared_ptr<Method_call>(call));
+        runtime_->dispatch(call);
     } else {
         call->deliver();
     }
@@ -121,9 +142,8 @@ void Transport_job::operator()() {
 
 Runtime::Method_call_future Runtime::send(std::shared_ptr<Method_call> call) {
     Transport_job::Accepted accepted(Method_call::future_state(call));
-    Transport_job job{this, std::move(call), std::move(accepted)};
-    Method_call_future future = job.accepted->get_future();
-    transport_.post(std::move(job));
+    Method_call_future future = accepted.get_future();
+    transport_.post(Transport_job(this, std::move(call), std::move(accepted)));
     return future;
 }
 

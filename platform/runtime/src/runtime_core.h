@@ -52,15 +52,29 @@ struct Search {
 class Runtime;
 
 // One item for the transport thread: a request to hand to its application (its runtime
-// future becomes ready as it is taken off the queue), or an answer to deliver.
-struct Transport_job {
+// future becomes ready as it is taken off the queue), or an answer to deliver. A job
+// destroyed without having run (the transport stopped) drops its call: nothing will
+// answer it, and the caller's promise must not wait for the caller to give up the call.
+class Transport_job {
+  public:
     using Accepted = zun::com::Promise<std::shared_ptr<zun::com::runtime::Method_call>>;
 
-    Runtime* runtime = nullptr;
-    std::shared_ptr<zun::com::runtime::Method_call> call;
-    std::optional<Accepted> accepted;  // empty for an answer
+    // `accepted` is empty for an answer.
+    Transport_job(Runtime* runtime, std::shared_ptr<zun::com::runtime::Method_call> call,
+                  std::optional<Accepted> accepted) noexcept
+        : runtime_(runtime), call_(std::move(call)), accepted_(std::move(accepted)) {}
+    Transport_job(Transport_job&&) noexcept = default;
+    Transport_job& operator=(Transport_job&& other) noexcept;
+    ~Transport_job();
 
     void operator()();
+
+  private:
+    void drop() noexcept;
+
+    Runtime* runtime_;
+    std::shared_ptr<zun::com::runtime::Method_call> call_;  // null once run or moved from
+    std::optional<Accepted> accepted_;
 };
 
 class Runtime : public std::enable_shared_from_this<Runtime> {
@@ -114,7 +128,7 @@ class Runtime : public std::enable_shared_from_this<Runtime> {
     void deliver(const std::shared_ptr<Search>& search, Handles found);
     // Hands the call to its application, or answers it as not available.
     void dispatch(const std::shared_ptr<zun::com::runtime::Method_call>& call);
-    friend struct Transport_job;
+    friend class Transport_job;
 
     kem::com::static_thread_pool* pool_;
 

@@ -2,11 +2,14 @@
 // A runtime thread with a FIFO of jobs: the discovery thread and the transport thread are
 // two of these. The thread starts with the first job and ends at stop(). A job is any
 // movable callable; the queue reuses its storage, so a steady stream of jobs allocates
-// nothing once the queue has grown to its working size.
+// nothing once the queue has grown to its working size, and its storage follows what is
+// queued: a queue that never runs empty is compacted as it goes, and the room a burst
+// needed is given back once the burst is worked off.
 //
 //   Worker<std::function<void()>> discovery;
 //   discovery.post([] { /* runs on the discovery thread */ });
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -65,8 +68,16 @@ class Worker {
         return posted_;
     }
 
-    // Drops the queued jobs, lets a running job finish and joins the thread (detaches it
-    // when called on the thread itself). Idempotent.
+    // Room for jobs the queue holds now: queued ones, taken ones not yet compacted away and
+    // spare room.
+    std::size_t storage() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return jobs_.capacity();
+    }
+
+    // Drops the queued jobs (destroyed on this thread, outside the lock, before the wait),
+    // lets a running job finish and joins the thread (detaches it when called on the thread
+    // itself). Idempotent.
     void stop() {
         std::vector<Job> dropped;
         std::thread thread;
@@ -79,6 +90,8 @@ class Worker {
         }
         wakeup_.notify_all();
         idle_.notify_all();
+        // Dropped before waiting for a running job: what they hold is released at once.
+        dropped.clear();
         if (thread.joinable()) {
             if (thread.get_id() == std::this_thread::get_id()) {
                 thread.detach();
@@ -91,6 +104,21 @@ class Worker {
   private:
     std::size_t queued() const noexcept { return jobs_.size() - head_; }
 
+    // After a job was taken: once the taken jobs at the front are at least as many as the
+    // queued ones, moves the queued ones to the front (each job moves about once, however
+    // long the queue stays busy); then gives back room beyond a few times what is left.
+    // The taken jobs are moved-from: destroying them here runs nothing.
+    void reclaim() {
+        if (head_ < queued()) {
+            return;
+        }
+        jobs_.erase(jobs_.begin(), jobs_.begin() + static_cast<std::ptrdiff_t>(head_));
+        head_ = 0;
+        if (jobs_.capacity() > spare_factor * std::max(jobs_.size(), min_room)) {
+            jobs_.shrink_to_fit();  // gives room back, or keeps it when it cannot
+        }
+    }
+
     void loop() {
         current_worker = this;
         std::unique_lock<std::mutex> lock(mutex_);
@@ -101,10 +129,8 @@ class Worker {
             }
             {
                 Job job = std::move(jobs_[head_]);
-                if (++head_ == jobs_.size()) {
-                    jobs_.clear();  // keeps the capacity for the next jobs
-                    head_ = 0;
-                }
+                ++head_;
+                reclaim();
                 busy_ = true;
                 lock.unlock();
                 try {
@@ -122,6 +148,11 @@ class Worker {
         busy_ = false;
         current_worker = nullptr;
     }
+
+    // Room kept whatever the queue's length, and how many times the queued jobs' room
+    // may stay reserved.
+    static constexpr std::size_t min_room = 16;
+    static constexpr std::size_t spare_factor = 4;
 
     // A leaf lock: nothing else is locked, and no job runs or is destroyed, while it is held.
     mutable std::mutex mutex_;
