@@ -1,6 +1,7 @@
 #include "exec/future.h"
 
 #include <atomic>
+#include <future>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -76,6 +77,34 @@ TEST(Future, GivenUpFutureRunsThrowingCleanupOnceAndNeverTheContinuation) {
     EXPECT_EQ(cleanups, 1);
     promise.set_value(7);
     EXPECT_EQ(continuations, 0);
+}
+
+// Giving up a Future destroys its continuation while the State is still locked: the probe
+// captured by the continuation looks at the lock from another thread as it dies.
+TEST(Future, GivenUpFutureDestroysItsContinuationUnderTheLock) {
+    Promise<int> promise;
+    struct Probe {
+        std::shared_ptr<future_detail::State> state;
+        bool* locked;
+        ~Probe() {
+            *locked = std::async(std::launch::async, [this] {
+                          bool free = state->mutex.try_lock();
+                          if (free) {
+                              state->mutex.unlock();
+                          }
+                          return !free;
+                      }).get();
+        }
+    };
+    bool locked = false;
+    {
+        Future<int> future = promise.get_future();
+        auto probe = std::make_shared<Probe>();
+        probe->state = promise.state();
+        probe->locked = &locked;
+        future.set_continuation([probe] {});
+    }
+    EXPECT_TRUE(locked);
 }
 
 TEST(Future, AbandonedPromiseWakesWaiterWithBrokenPromise) {
