@@ -18,7 +18,7 @@ import sys
 from typing import Dict, List, Optional
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from generate_services import (  # noqa: E402
+from service_description import (  # noqa: E402
     Catalogue, Description_error, Entry, Method, Reader, Type, describe_types, write_if_changed)
 
 # The longest "delay_ms" that dmsim accepts: one hour.
