@@ -593,7 +593,8 @@ def layout_row(entry: Entry) -> List[str]:
         methods.append(f'{{"{m.name}", {m.id}, "{inputs}", {c_string(request)}, '
                        f'{c_string(output)}, {c_string(uds)}}}')
     head = (f"    {{0x{entry.identifier:04X}, Interface_kind::{KIND_ENUM[entry.kind]}, "
-            f'"{entry.name}", "{entry.namespace}", {len(entry.methods)}, {{')
+            f'"{entry.name}", "{entry.namespace}", "{entry.qualified_name}", '
+            f'{len(entry.methods)}, {{')
     lines = [head]
     lines += [f"        {m}," for m in methods]
     lines[-1] = lines[-1][:-1]
