@@ -15,7 +15,7 @@
 
 #include "foundation/extension.h"
 #include "sim/doip/message.h"
-#include "sim/ecu.h"
+#include "sim/ecu/ecu.h"
 
 namespace {
 

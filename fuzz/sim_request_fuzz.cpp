@@ -15,9 +15,9 @@
 #include <string_view>
 
 #include "foundation/extension.h"
-#include "sim/hex.h"
-#include "sim/report.h"
-#include "sim/uds_router.h"
+#include "sim/io/hex.h"
+#include "sim/cli/report.h"
+#include "sim/ecu/uds_router.h"
 
 namespace {
 
