@@ -1,4 +1,4 @@
-// The DoIP stress run (scripts/doip-stress): starts dmsim --doip on a free loopback port,
+// The DoIP stress run (bench/doip-stress): starts dmsim --doip on a free loopback port,
 // runs T testers in parallel, each with its own connection and N requests in a loop, checks
 // every answer, and prints requests per second and latency percentiles. Exit status 0 only
 // when every answer was correct.
@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "sim/doip_client.h"
+#include "support/doip_client.h"
 
 namespace {
 
