@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/doip_client.h"
+#include "support/run_program.h"
 
 namespace {
 
@@ -59,9 +60,9 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    doip_test::Server_process server(
-        argv[1], {"--doip", "127.0.0.1:0", "--max-testers", std::to_string(testers)});
-    const std::uint16_t port = server.port();
+    support::Background_program server(
+        {argv[1], "--doip", "127.0.0.1:0", "--max-testers", std::to_string(testers)});
+    const std::uint16_t port = doip_test::port_in(server.first_line());
     if (port == 0) {
         std::fprintf(stderr, "doip_stress: dmsim announced no port\n");
         return 2;

@@ -4,11 +4,14 @@ wrote decodes every frame. A tester activates routing, opens the extended sessio
 every DID, runs every routine and sees pending answers for a slow routine; vehicle
 identification and entity status over UDP.
 
-    /usr/bin/python3 doip_scapy_test.py <dmsim> <catalogue.txt>
+    /usr/bin/python3 doip_scapy_test.py <dmsim>
+
+The identifiers and the option bytes of each routine's Start come from dmsim --list --json.
 
 The TCP stream is framed here by the header's length (scapy's DoIPSocket would parse an
 acknowledgement together with whatever follows it in the same read)."""
 
+import json
 import re
 import select
 import signal
@@ -35,29 +38,20 @@ def check(condition, what):
         print("FAIL:", what, flush=True)
 
 
-def catalogue(path):
-    """The DIDs, and the routines with the option bytes of a Start request."""
-    dids, routines, section = [], [], None
-    for line in open(path):
-        line = line.strip()
-        if line in ("[did]", "[rid]"):
-            section = line
-            continue
-        if not line.startswith("0x"):
-            continue
-        columns = [c.strip() for c in line.split("|")]
-        identifier = int(columns[0], 16)
-        if section == "[did]":
+def catalogue(dmsim):
+    """The DIDs, and the routines with option bytes for a Start request, as dmsim lists them."""
+    listed = json.loads(subprocess.run([dmsim, "--list", "--json"], capture_output=True,
+                                       check=True, timeout=60).stdout)
+    dids, routines = [], []
+    for entry in listed:
+        identifier = int(entry["identifier"], 16)
+        if entry["kind"] == "did":
             dids.append(identifier)
-        else:
-            length = columns[4]
-            if length.isdigit():
-                options = bytes(int(length))
-            elif length == "-":
-                options = b""
-            else:  # "1+n", "n": a count or a sequence of one byte
-                options = b"\x01\x00"
-            routines.append((identifier, options))
+            continue
+        start = next(m for m in entry["methods"] if m["name"] == "Start")
+        count = start["option_bytes"]  # "3", "n", "2+n": a byte sequence gets one byte
+        fixed = 0 if count == "n" else int(count.split("+")[0])
+        routines.append((identifier, bytes(fixed) + (b"\x01" if "n" in count else b"")))
     return dids, routines
 
 
@@ -105,8 +99,8 @@ def request(sock, uds):
 
 
 def main():
-    dmsim, catalogue_path = sys.argv[1], sys.argv[2]
-    dids, routines = catalogue(catalogue_path)
+    dmsim = sys.argv[1]
+    dids, routines = catalogue(dmsim)
     server = subprocess.Popen([dmsim, "--doip", "127.0.0.1:0"], stdout=subprocess.PIPE)
     try:
         ready = select.select([server.stdout], [], [], 60)[0]

@@ -1,4 +1,4 @@
-#include "sim/hex.h"
+#include "sim/io/hex.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The output lines of the simulator (answers, errors, trace, log) and its input lines.
 
-#include "sim/report.h"
+#include "sim/cli/report.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "sim/line_reader.h"
-#include "sim/log_sink.h"
-#include "sim/trace.h"
+#include "sim/io/line_reader.h"
+#include "sim/io/log_sink.h"
+#include "sim/io/trace.h"
+#include "sim/io/utc_time.h"
 
 namespace dmsim {
 namespace {

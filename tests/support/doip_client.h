@@ -5,21 +5,16 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "support/run_program.h"
 
 namespace doip_test {
 
@@ -196,82 +191,12 @@ class Client {
     bool connected_ = false;
 };
 
-// dmsim --doip on a free loopback port (given by "--doip 127.0.0.1:0" among `args`).
-class Server_process {
-  public:
-    // Starts `dmsim` and waits (30 s at most) for the port it announces; port() is 0 when
-    // it announced none.
-    Server_process(const std::string& dmsim, std::vector<std::string> args) {
-        int out[2];
-        if (pipe(out) != 0) {
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        args.insert(args.begin(), dmsim);
-        std::vector<char*> argv = support::argv_of(args);
-        if (posix_spawn(&pid_, dmsim.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        // "dmsim: DoIP entity 1000 listening on 127.0.0.1:PORT"
-        std::string line;
-        pollfd waiting{out[0], POLLIN, 0};
-        while (pid_ > 0 && line.find('\n') == std::string::npos && poll(&waiting, 1, 30'000) > 0) {
-            char buffer[256];
-            const ssize_t got = read(out[0], buffer, sizeof buffer);
-            if (got <= 0) {
-                break;
-            }
-            line.append(buffer, static_cast<std::size_t>(got));
-        }
-        ::close(out[0]);
-        const auto colon = line.rfind(':');
-        if (colon != std::string::npos) {
-            port_ = static_cast<std::uint16_t>(std::stoul(line.substr(colon + 1)));
-        }
-    }
-    ~Server_process() { stop(); }
-    Server_process(const Server_process&) = delete;
-    Server_process& operator=(const Server_process&) = delete;
-
-    std::uint16_t port() const { return port_; }
-
-    // SIGTERM, then the exit status; -1 when it does not end within 20 s (then killed).
-    int stop() {
-        if (pid_ <= 0) {
-            return -1;
-        }
-        kill(pid_, SIGTERM);
-        return wait_for_exit(2000);
-    }
-
-    // The exit status once the server ends by itself within `tries` times 10 ms; else it is
-    // killed and -1 returned.
-    int wait_for_exit(int tries) {
-        if (pid_ <= 0) {
-            return -1;
-        }
-        for (int i = 0; i < tries; ++i) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-        return -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    std::uint16_t port_ = 0;
-};
+// The port in dmsim's "dmsim: DoIP entity 1000 listening on 127.0.0.1:PORT"; 0 without one.
+inline std::uint16_t port_in(const std::string& line) {
+    const auto colon = line.rfind(':');
+    return colon == std::string::npos
+               ? 0
+               : static_cast<std::uint16_t>(std::strtoul(line.c_str() + colon + 1, nullptr, 10));
+}
 
 }  // namespace doip_test
