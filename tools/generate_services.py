@@ -34,7 +34,7 @@ CODE = "UDSResponseCodeType"
 # The data model and reader of the description are shared with the schema generator.
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from service_description import (  # noqa: E402
-    Catalogue, Description_error, Entry, Method, Reader, Type, describe_types, uds_length,
+    Catalogue, Entry, Method, Type, describe_types, read_description, uds_length,
     write_if_changed)
 
 
@@ -748,10 +748,8 @@ def main(argv: List[str]) -> int:
                         help="print the generated file paths (relative) and write nothing")
     args = parser.parse_args(argv)
 
-    try:
-        catalogue = Reader(args.description).read()
-    except Description_error as e:
-        print(e, file=sys.stderr)
+    catalogue = read_description(args.description)
+    if catalogue is None:
         return 1
     files = generate(catalogue)
 

@@ -11,6 +11,7 @@ giving up. Python 3 standard library only.
 
 import os
 import re
+import sys
 import tempfile
 from dataclasses import dataclass, field
 from typing import Dict, List, Optional, Tuple
@@ -385,6 +386,15 @@ class Reader:
             if first is not entry:
                 self.error(entry.line, f"interface name {entry.name} already used on line "
                                        f"{first.line}")
+
+
+def read_description(path: str) -> Optional[Catalogue]:
+    """The catalogue, or None after printing the description's errors to stderr."""
+    try:
+        return Reader(path).read()
+    except Description_error as e:
+        print(e, file=sys.stderr)
+        return None
 
 
 def uds_length(types: List[Type]) -> Length:

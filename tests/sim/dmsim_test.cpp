@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -59,11 +58,7 @@ constexpr char vin[] = "5A 55 4E 31 44 4D 35 53 58 30 52 30 30 30 30 34 32";
 
 // "2026-01-02T03:04:05.000006Z"
 bool is_utc_time(const std::string& text) {
-    const std::string shape = "dddd-dd-ddTdd:dd:dd.ddddddZ";
-    return text.size() == shape.size() &&
-           std::equal(shape.begin(), shape.end(), text.begin(), [](char want, char got) {
-               return want == 'd' ? got >= '0' && got <= '9' : want == got;
-           });
+    return std::regex_match(text, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z)"));
 }
 
 TEST_F(Dmsim, AnswersArgumentsThenStandardInputLineByLine) {
@@ -93,88 +88,42 @@ TEST_F(Dmsim, AnswersArgumentsThenStandardInputLineByLine) {
     EXPECT_EQ(read["request"], "220102");
     EXPECT_EQ(read["response"], "62010201");
     EXPECT_TRUE(read["elapsed_us"].is_number());
-    EXPECT_EQ(nlohmann::json::parse(lines[1]),
-              nlohmann::json::parse(R"({"request":"3E80","response":"","suppressed":true,)"
-                                    R"("elapsed_us":)" +
-                                    nlohmann::json::parse(lines[1])["elapsed_us"].dump() + "}"));
+    EXPECT_EQ(nlohmann::json::parse(lines[1])["suppressed"], true);
     EXPECT_EQ(nlohmann::json::parse(lines[2])["error"],
               "position 4: 'G' is not a hexadecimal digit");
     // Searching another instance than the profile offers finds nothing.
     EXPECT_EQ(run({"--instance", "elsewhere", "22 01 02"}).out, "22 01 02 -> 7F 22 10\n");
 }
 
-TEST_F(Dmsim, ProfileWithEveryAnswerKindTraceAndCancel) {
-    const fs::path profile = file("bench.json", R"({
-        "instance": "bench",
-        "dids": {
-            "0102": {"Read": {"values": [7]}},
-            "01AF": {"Read": {"values": [1, 515, "AABB"]}},
-            "0261": {"Read": {"payload": "09"}},
-            "17F2": {"Read": {"payload": "09", "return_code": 255}},
-            "0448": {"Read": {"error": [49]}},
-            "F186": {"Read": {"return_code": 2}},
-            "3C0E": {"Read": {"delay_ms": 50, "values": [3]}},
-            "1188": {"offered": false},
-            "F1DF": {"Read": {"no_response": true}}
-        },
-        "routines": {
-            "0300": {"Start": {"error": [17, 34, 51]}, "Stop": {"error": "112233"},
-                     "RequestResults": {"error": [17, 34, 51]}}
-        }
-    })");
+// A profile from a file, the MetaInfo, the trace file, and --cancel-after (status 3).
+TEST_F(Dmsim, ProfileTraceAndCancel) {
+    const fs::path profile = file("bench.json", R"({"instance": "bench",
+        "dids": {"0102": {"Read": {"values": [7]}}, "1188": {"offered": false},
+                 "F1DF": {"Read": {"no_response": true}}}})");
     // Only F1DF never answers; the cancel delay leaves the others ample time even under
     // ThreadSanitizer on a loaded machine.
-    const Result r = run({"--vehicle",  profile,   "--json",  "--cancel-after",    "3000",
-                          "--meta",     "a=bc",    "--trace", path("trace.jsonl"), "22 0102",
-                          "22 01AF",    "22 0261", "22 17F2", "22 0448",           "22 F186",
-                          "22 3C0E",    "22 1188", "22 F1DF", "31 01 0300 010203", "31 02 0300",
-                          "31 03 0300", "22 F190"});
+    const Result r = run({"--vehicle", profile, "--json", "--cancel-after", "3000", "--meta",
+                          "a=bc", "--trace", path("trace.jsonl"), "22 0102", "22 1188", "22 F1DF"});
     EXPECT_EXIT_STATUS(r, 3);
-    std::vector<std::string> answers;
-    for (const std::string& line : lines_of(r.out)) {
-        const auto object = nlohmann::json::parse(line);
-        answers.push_back(
-            object["request"].get<std::string>() + ":" +
-            (object.contains("cancelled") ? "cancelled" : object["response"].get<std::string>()));
-        if (object["request"] == "223C0E") {
-            EXPECT_GE(object["elapsed_us"].get<long>(), 50'000);  // the answer's delay
-        }
-    }
-    EXPECT_EQ(answers, (std::vector<std::string>{
-                           "220102:62010207", "2201AF:6201AF010203AABB", "220261:62026109",
-                           "2217F2:7F2210",  // return code 0xFF: service not available
-                           "220448:7F2231",
-                           "22F186:7F2210",  // return code 2 without its code byte
-                           "223C0E:623C0E03", "221188:7F2210", "22F1DF:cancelled",
-                           "31010300010203:7F3122",  // Start takes the second of three codes
-                           "31020300:7F3133", "31030300:7F3111",
-                           "22F190:62F190" + std::string(34, '0'),  // left out: zeros
-                       }));
-
-    // One trace line per call received, in arrival order; the MetaInfo {"a":"bc"} leads
-    // every request payload.
-    const std::string meta = "0000000B0000000161000000026263";
-    const std::vector<std::string> trace = lines_of(read_file(path("trace.jsonl")));
-    ASSERT_FALSE(trace.empty());
-    const std::string first = trace[0];
-    const auto time_end = first.find("\",\"service\"");
-    ASSERT_NE(time_end, std::string::npos) << first;
-    EXPECT_TRUE(is_utc_time(first.substr(9, time_end - 9))) << first;
-    EXPECT_EQ(first.substr(0, 9) + "T" + first.substr(time_end),
-              R"({"time":"T","service":"orlak::services::diag::d_0102::DataIdentifier_)"
-              R"(BasicSettingsStatus","instance":"bench","method":1,"method_name":"Read",)"
-              R"("request":")" +
-                  meta + "\"}");
-    // The cancelled read's Cancel reached its application, after the Read.
-    const std::string all = read_file(path("trace.jsonl"));
-    const auto read = all.find(
-        R"(d_f1df::DataIdentifier_ECUProgrammingInformation","instance":"bench","method":1)");
+    const auto lines = lines_of(r.out);
+    ASSERT_EQ(lines.size(), 3u) << r.out;
+    EXPECT_EQ(nlohmann::json::parse(lines[0])["response"], "62010207");
+    EXPECT_EQ(nlohmann::json::parse(lines[1])["response"], "7F2210");  // not offered
+    EXPECT_EQ(nlohmann::json::parse(lines[2])["cancelled"], true);
+    // One line per call an application receives, the MetaInfo {"a":"bc"} first in its
+    // request; the cancelled read's Cancel follows its Read.
+    const std::string trace = read_file(path("trace.jsonl"));
+    EXPECT_EQ(trace.rfind(R"({"time":")", 0), 0u) << trace;
+    EXPECT_NE(trace.find(R"("instance":"bench","method":1,"method_name":"Read",)"
+                         R"("request":"0000000B0000000161000000026263"})"),
+              std::string::npos);
+    const auto read = trace.find(R"(d_f1df::DataIdentifier_ECUProgrammingInformation",)"
+                                 R"("instance":"bench","method":1)");
     EXPECT_NE(read, std::string::npos);
-    EXPECT_NE(
-        all.find(
-            R"(d_f1df::DataIdentifier_ECUProgrammingInformation","instance":"bench","method":0)",
-            read),
-        std::string::npos);
+    EXPECT_NE(trace.find(R"(d_f1df::DataIdentifier_ECUProgrammingInformation",)"
+                         R"("instance":"bench","method":0)",
+                         read),
+              std::string::npos);
 }
 
 TEST_F(Dmsim, LogLinesGoToTheLogFileAtTheChosenLevel) {
@@ -197,17 +146,16 @@ TEST_F(Dmsim, LogLinesGoToTheLogFileAtTheChosenLevel) {
     // jsonl: the same incidents, each one JSON object with its time and level, on standard
     // error without --log.
     const Result jsonl = run({"--vehicle", profile, "--log-format", "jsonl", "22 01 02"});
-    EXPECT_EXIT_STATUS(jsonl, 0);
     std::vector<std::string> texts;
     for (const std::string& line : lines_of(jsonl.err)) {
         const auto object = nlohmann::ordered_json::parse(line);
-        ASSERT_EQ(object.size(), 3u) << line;
-        EXPECT_TRUE(is_utc_time(object["time"])) << line;
+        EXPECT_TRUE(object.size() == 3 && is_utc_time(object["time"])) << line;
         texts.push_back(object["level"].get<std::string>() + " " + object["incident"].dump());
     }
     EXPECT_EQ(texts, log);
 }
 
+// Status 2 (1 for the plug-in) and a message before anything runs.
 TEST_F(Dmsim, UsageErrorsStopBeforeAnythingRuns) {
     const std::string bad = file("bad.json", R"({"dids": {"9999": {}}})").string();
     const struct {
@@ -216,6 +164,8 @@ TEST_F(Dmsim, UsageErrorsStopBeforeAnythingRuns) {
     } cases[] = {
         {{"--vehicle", bad, "22F190"}, bad + ": dids.9999: unknown data identifier"},
         {{"--vehicle", path("none.json"), "22F190"}, "none.json: cannot read the profile"},
+        {{"--plugin", path("libnone.so"), "22F190"}, "cannot load the plug-in"},
+        {{"--plugin", OTHER_LIBRARY_PATH, "22F190"}, "does not export get_did_info"},
         {{"22 F1 90", "22 G1"}, "REQUEST \"22 G1\": position 4: 'G' is not a hexadecimal digit"},
         {{"22F19"}, "odd number of hexadecimal digits"},
         {{" "}, "holds no bytes"},
@@ -238,7 +188,7 @@ TEST_F(Dmsim, UsageErrorsStopBeforeAnythingRuns) {
     };
     for (const auto& c : cases) {
         const Result r = run(c.args);
-        EXPECT_EXIT_STATUS(r, 2);
+        EXPECT_EXIT_STATUS(r, c.args[0] == "--plugin" ? 1 : 2);
         EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     }
@@ -289,17 +239,7 @@ TEST_F(Dmsim, ARequestLongerThanTheMaximumDataSizeIsRefused) {
     EXPECT_LT(r.max_rss_kib - small.max_rss_kib, 8 * 1024) << "the long line was kept";
 }
 
-TEST_F(Dmsim, APlugInThatCannotBeLoadedExitsWithOne) {
-    const Result missing = run({"--plugin", path("libnone.so"), "22 F1 90"});
-    EXPECT_EXIT_STATUS(missing, 1);
-    EXPECT_NE(missing.err.find("cannot load the plug-in"), std::string::npos) << missing.err;
-    const Result not_a_plugin = run({"--plugin", OTHER_LIBRARY_PATH, "22 F1 90"});
-    EXPECT_EXIT_STATUS(not_a_plugin, 1);
-    EXPECT_NE(not_a_plugin.err.find("does not export get_did_info"), std::string::npos)
-        << not_a_plugin.err;
-}
-
-TEST_F(Dmsim, HelpExplainsTheOptionsTheProfileAndTheExitStatus) {
+TEST_F(Dmsim, HelpNamesEveryOptionAndTheExitStatus) {
     const Result r = run({"--help"});
     EXPECT_EXIT_STATUS(r, 0);
     // Each option where the option list names it: "  --log FILE|dlt ", not inside another.
@@ -309,12 +249,8 @@ TEST_F(Dmsim, HelpExplainsTheOptionsTheProfileAndTheExitStatus) {
           "--cancel-after MS", "--json", "--list", "--max-data-size BYTES"}) {
         EXPECT_NE(r.out.find(std::string("\n  ") + option + " "), std::string::npos) << option;
     }
-    for (const char* topic :
-         {"\"values\"", "\"payload\"", "\"error\"", "\"return_code\"", "\"delay_ms\"",
-          "\"no_response\"", "\"offered\"", "dmsim --list shows every identifier", "Exit status",
-          "\n  4  writing standard output, the log or the trace failed"}) {
-        EXPECT_NE(r.out.find(topic), std::string::npos) << topic;
-    }
+    EXPECT_NE(r.out.find("\n  4  writing standard output, the log or the trace failed"),
+              std::string::npos);
 }
 
 // --doip: SIGTERM while a request waits ends dmsim with 0; a trace it cannot write, by

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <set>
 #include <string>
 
 namespace dmsim {
@@ -84,7 +83,7 @@ TEST(Profile, EveryOtherAnswerKind) {
     EXPECT_EQ(answer(profile, Service_kind::did, 0x01AF, "Read").payload, hex("00 0000 00000000"));
 }
 
-// The table of refused profiles that the JSON Schema's test reads too.
+// The rules by example, in the table that the JSON Schema's test reads too.
 TEST(Profile, RejectsWhatDoesNotFitWithFileAndPlace) {
     std::ifstream table(BAD_PROFILES);
     ASSERT_TRUE(table) << BAD_PROFILES;
@@ -99,6 +98,10 @@ TEST(Profile, RejectsWhatDoesNotFitWithFileAndPlace) {
         const std::string message = line.substr(first + 4, second - first - 4);
         const std::string text = line.substr(second + 4);
         ++cases;
+        if (line.rfind("accepted", 0) == 0) {
+            EXPECT_NO_THROW(parse_profile(text, "p.json")) << text;
+            continue;
+        }
         try {
             parse_profile(text, "p.json");
             ADD_FAILURE() << "accepted " << text;
@@ -122,29 +125,13 @@ TEST(Profile, UnreadableFileIsAProfileError) {
     EXPECT_THROW(load_profile_file("/"), Profile_error);
 }
 
+// The built-in profile is the example the README points to: it uses every kind of answer.
 TEST(Profile, BuiltInServesEveryIdentifierAndShowsEveryAnswerKind) {
-    const Vehicle_profile profile = parse_profile(builtin_profile_text(), builtin_profile_name);
-    ASSERT_EQ(profile.services.size(), 109u);
-    const nlohmann::json text = nlohmann::json::parse(builtin_profile_text());
-    EXPECT_EQ(text["dids"].size(), 83u);
-    EXPECT_EQ(text["routines"].size(), 26u);
-    std::set<std::string> kinds;
-    for (const char* section : {"dids", "routines"}) {
-        for (const auto& [id, methods] : text[section].items()) {
-            for (const auto& [name, given] : methods.items()) {
-                if (name == "offered") {
-                    kinds.insert(name);
-                } else if (given.is_object()) {
-                    for (const auto& [key, value] : given.items()) {
-                        kinds.insert(key);
-                    }
-                }
-            }
-        }
-    }
-    for (const char* kind :
-         {"values", "payload", "error", "return_code", "delay_ms", "no_response", "offered"}) {
-        EXPECT_EQ(kinds.count(kind), 1u) << kind;
+    EXPECT_EQ(parse_profile(builtin_profile_text(), builtin_profile_name).services.size(), 109u);
+    const std::string text(builtin_profile_text());
+    for (const char* kind : {"\"values\":", "\"payload\":", "\"error\":", "\"return_code\":",
+                             "\"delay_ms\":", "\"no_response\":", "\"offered\":"}) {
+        EXPECT_NE(text.find(kind), std::string::npos) << kind;
     }
 }
 
