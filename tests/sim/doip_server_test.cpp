@@ -40,8 +40,8 @@ class DoipServer : public ::testing::Test {
         options.port = 0;
         options.max_testers = max_testers;
         // Long enough that a sanitizer's slowness does not fire them, short for the tests
-        // that wait for them.
-        options.initial_timeout = 1s;
+        // that wait for them; an alive check ends well before a new socket's initial timeout.
+        options.initial_timeout = 3s;
         options.alive_timeout = 1s;
         options.idle_timeout = 3s;
         Entity entity;
