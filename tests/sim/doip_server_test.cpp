@@ -112,6 +112,13 @@ TEST_F(DoipServer, ActivationOnSocketsAndTheAliveCheckOfAnAddressInUse) {
         EXPECT_TRUE(other->closed_by_peer());
     }
     EXPECT_EQ(first->request(tester, address, {0x3E, 0x00}), (Bytes{0x7E, 0x00}));
+    // The replacing tester has left: its place is free again (once the server saw it go).
+    int code = -1;
+    for (int i = 0; i < 100 && code != 0x10; ++i) {
+        std::this_thread::sleep_for(10ms);
+        code = Client(port_).activate(0x0E82);
+    }
+    EXPECT_EQ(code, 0x10);
 }
 
 TEST_F(DoipServer, MessagesAndTheirAnswers) {
