@@ -14,8 +14,8 @@
 #include <string>
 
 #include "sim/doip/message.h"
-#include "sim/ecu.h"
-#include "support/echo_extensions.h"
+#include "sim/ecu/ecu.h"
+#include "support/fake_extension.h"
 
 namespace {
 
@@ -27,15 +27,21 @@ using kem::dm::types::MetaInfo;
     std::abort();
 }
 
-using support::Echo_did;
-using support::Echo_rid;
+// A VIN, a long record (longer than the maximum data size with the other DIDs) and a DID whose
+// application refuses with 0x22.
+support::Fake_did did_f190, did_0102, did_0122;
+support::Fake_routine rid_0300, rid_0203;
 
-Echo_did did_f190{0xF190, 1}, did_0102{0x0102, 300}, did_0122{0x0122, 1};
-Echo_rid rid_0300, rid_0203;
+void set_up_answers() {
+    did_f190.data = {0x5A, 0x55, 0x4E};
+    did_0102.data.assign(600, 0x01);
+    did_0122.code = 0x22;
+}
 
 constexpr std::size_t max_data_size = 1024;
 
 const dmsim::Ecu& ecu() {
+    [[maybe_unused]] static const bool answers_set = (set_up_answers(), true);
     static const dmsim::Ecu instance(
         {{0xF190, &did_f190}, {0x0102, &did_0102}, {0x0122, &did_0122}},
         {{0x0300, &rid_0300}, {0x0203, &rid_0203}}, [] {
@@ -80,6 +86,8 @@ void check(const Bytes& request, const dmsim::Outcome& outcome) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    rid_0300.calls.clear();  // the fakes record every call: keep memory flat
+    rid_0203.calls.clear();
     static dmsim::Tester tester(ecu().options());
     dmsim::doip::Framer framer(dmsim::doip::Transport::tcp, 4096);
     framer.feed(data, size);

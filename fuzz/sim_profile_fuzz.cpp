@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "sim/profile.h"
-#include "sim/service_table.h"
+#include "sim/vehicle/profile.h"
+#include "sim/vehicle/services.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include <string>
 #include <string_view>
 
-#include "sim/hex.h"
-#include "sim/report.h"
-#include "sim/uds_router.h"
-#include "support/echo_extensions.h"
+#include "sim/cli/report.h"
+#include "sim/ecu/uds_router.h"
+#include "sim/io/hex.h"
+#include "support/fake_extension.h"
 
 namespace {
 
@@ -29,13 +29,18 @@ using kem::dm::types::MetaInfo;
     std::abort();
 }
 
-using support::Echo_did;
-using support::Echo_rid;
+// A VIN, a short record and a DID whose application refuses with 0x22.
+support::Fake_did did_f190, did_0102, did_0122;
+support::Fake_routine rid_0300, rid_0203;
 
-Echo_did did_f190{0xF190}, did_0102{0x0102}, did_0122{0x0122};
-Echo_rid rid_0300, rid_0203;
+void set_up_answers() {
+    did_f190.data = {0x5A, 0x55, 0x4E};
+    did_0102.data.assign(2, 0x01);
+    did_0122.code = 0x22;
+}
 
 const dmsim::Uds_router& router() {
+    [[maybe_unused]] static const bool answers_set = (set_up_answers(), true);
     static const dmsim::Uds_router instance(
         {{0xF190, &did_f190}, {0x0102, &did_0102}, {0x0122, &did_0122}},
         {{0x0300, &rid_0300}, {0x0203, &rid_0203}});
@@ -64,6 +69,8 @@ void check_framing(const Bytes& request, const Bytes& response) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    rid_0300.calls.clear();  // the fakes record every call: keep memory flat
+    rid_0203.calls.clear();
     const std::string line(reinterpret_cast<const char*>(data), size);
     try {
         const Bytes request = dmsim::parse_hex(line);

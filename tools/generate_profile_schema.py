@@ -18,8 +18,8 @@ import sys
 from typing import Dict, List, Optional
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from generate_services import (  # noqa: E402
-    Catalogue, Description_error, Entry, Method, Reader, Type, describe_types, write_if_changed)
+from service_description import (  # noqa: E402
+    Catalogue, Entry, Method, Type, describe_types, read_description, write_if_changed)
 
 # The longest "delay_ms" that dmsim accepts: one hour.
 MAX_DELAY_MS = 3_600_000
@@ -152,10 +152,8 @@ def main(argv: List[str]) -> int:
     parser.add_argument("--description", required=True, help="the catalogue description file")
     parser.add_argument("--output", required=True, help="the schema file to write")
     args = parser.parse_args(argv)
-    try:
-        catalogue = Reader(args.description).read()
-    except Description_error as e:
-        print(e, file=sys.stderr)
+    catalogue = read_description(args.description)
+    if catalogue is None:
         return 1
     write_if_changed(os.path.abspath(args.output),
                      json.dumps(schema(catalogue), indent=2, ensure_ascii=False) + "\n")

@@ -32,6 +32,7 @@ struct Identifier_layout {
     Interface_kind kind;
     const char* interface_name;
     const char* namespace_name;  // "d_0102"
+    const char* service_id;      // the fully qualified interface name, the service id
     std::uint8_t method_count;
     Method_layout methods[4];  // in method-id order; method_count of them are set
 };

@@ -6,18 +6,6 @@ namespace dmsim::doip {
 
 namespace {
 
-constexpr std::uint16_t first_tester_address = 0x0E00;
-constexpr std::uint16_t last_tester_address = 0x0FFF;
-
-namespace activation {
-constexpr std::uint8_t unknown_source = 0x00;
-constexpr std::uint8_t no_free_socket = 0x01;
-constexpr std::uint8_t different_source = 0x02;
-constexpr std::uint8_t source_in_use = 0x03;
-constexpr std::uint8_t unsupported_type = 0x06;
-constexpr std::uint8_t success = 0x10;
-}  // namespace activation
-
 namespace diagnostic_nack {
 constexpr std::uint8_t invalid_source = 0x02;
 constexpr std::uint8_t unknown_target = 0x03;
@@ -36,12 +24,13 @@ Bytes addresses(std::uint16_t source, std::uint16_t target) {
 
 }  // namespace
 
-Connection::Connection(asio::ip::tcp::socket socket, Server& server)
-    : server_(server),
+Connection::Connection(asio::ip::tcp::socket socket, Server_context& context, Socket_id id)
+    : context_(context),
+      id_(id),
       socket_(std::move(socket)),
-      timer_(server.io_),
-      alive_timer_(server.io_),
-      framer_(Transport::tcp, server.options_.max_payload) {}
+      timer_(context.io),
+      alive_timer_(context.io),
+      framer_(Transport::tcp, context.options.max_payload) {}
 
 void Connection::start() {
     // Acknowledgement and answer are separate small writes: send each at once.
@@ -65,13 +54,8 @@ void Connection::close() {
     if (ecu_tester_) {
         ecu_tester_->abandon();
     }
-    if (tester_) {
-        const auto found = server_.testers_.find(*tester_);
-        if (found != server_.testers_.end() && found->second == this) {
-            server_.testers_.erase(found);
-        }
-    }
-    server_.connections_.erase(self);
+    context_.testers.release(id_);
+    context_.connections.erase(id_);
     requests_.clear();
     writes_.clear();
     alive_answered(false);
@@ -79,7 +63,7 @@ void Connection::close() {
 
 void Connection::check_alive(std::function<void(bool)> done) {
     if (closed_) {
-        asio::post(server_.io_, [done = std::move(done)] { done(false); });
+        asio::post(context_.io, [done = std::move(done)] { done(false); });
         return;
     }
     alive_waiters_.push_back(std::move(done));
@@ -87,7 +71,7 @@ void Connection::check_alive(std::function<void(bool)> done) {
         return;  // one check answers them all
     }
     send(payload::alive_check_request, {});
-    alive_timer_.expires_after(server_.options_.alive_timeout);
+    alive_timer_.expires_after(context_.options.alive_timeout);
     alive_timer_.async_wait([self = shared_from_this()](const asio::error_code& error) {
         if (!error) {
             self->alive_answered(false);
@@ -146,7 +130,7 @@ void Connection::handle(const Frame& frame) {
         return;
     }
     version_ = frame.version;
-    if (tester_) {
+    if (ecu_tester_) {
         restart_timer();
     }
     switch (frame.type) {
@@ -155,7 +139,7 @@ void Connection::handle(const Frame& frame) {
             break;
         case payload::alive_check_request: {
             Bytes address;
-            append_u16(address, server_.entity_.logical_address);
+            append_u16(address, context_.entity.logical_address);
             send(payload::alive_check_response, address);
             break;
         }
@@ -163,7 +147,7 @@ void Connection::handle(const Frame& frame) {
             alive_answered(true);
             break;
         case payload::entity_status_request:
-            send(payload::entity_status_response, server_.entity_status());
+            send(payload::entity_status_response, context_.entity_status());
             break;
         case payload::power_mode_request:
             send(payload::power_mode_response, {0x01});
@@ -180,26 +164,20 @@ void Connection::routing_activation(const Bytes& payload) {
     const std::uint16_t source = read_u16(payload, 0);
     const std::uint8_t type = payload.at(2);
     const auto respond = [this, source](std::uint8_t code) {
-        Bytes answer = addresses(source, server_.entity_.logical_address);
+        Bytes answer = addresses(source, context_.entity.logical_address);
         answer.push_back(code);
         answer.insert(answer.end(), 4, 0x00);  // reserved
         // Every denial closes the socket.
         send(payload::routing_activation_response, answer, code != activation::success);
     };
-    if (source < first_tester_address || source > last_tester_address) {
-        respond(activation::unknown_source);
-        return;
-    }
-    if (type != 0x00 && type != 0x01) {
-        respond(activation::unsupported_type);
-        return;
-    }
-    if (tester_) {
-        respond(*tester_ == source ? activation::success : activation::different_source);
-        return;
-    }
-    const auto other = server_.testers_.find(source);
-    if (other != server_.testers_.end()) {
+    const Tester_registry::Decision decision = context_.testers.activate(id_, source, type);
+    if (decision.check_socket) {
+        const auto other = context_.connections.find(*decision.check_socket);
+        if (other == context_.connections.end()) {  // gone already: the address is free
+            context_.testers.release(*decision.check_socket);
+            routing_activation(payload);
+            return;
+        }
         // The address is active on another socket: it keeps it only if that tester answers.
         other->second->check_alive([self = shared_from_this(), payload, respond](bool alive) {
             if (self->closed_ || self->closing_) {
@@ -213,15 +191,11 @@ void Connection::routing_activation(const Bytes& payload) {
         });
         return;
     }
-    if (server_.testers_.size() >= server_.options_.max_testers) {
-        respond(activation::no_free_socket);
-        return;
+    if (decision.code == activation::success && !ecu_tester_) {
+        ecu_tester_ = std::make_shared<Tester>(context_.ecu.options());
+        restart_timer();
     }
-    tester_ = source;
-    server_.testers_[source] = this;
-    ecu_tester_ = std::make_shared<Tester>(server_.ecu_.options());
-    restart_timer();
-    respond(activation::success);
+    respond(decision.code);
 }
 
 void Connection::diagnostic_message(const Bytes& payload) {
@@ -232,19 +206,20 @@ void Connection::diagnostic_message(const Bytes& payload) {
         answer.push_back(code);
         send(type, answer, close_after);
     };
-    if (!tester_) {
+    const std::optional<std::uint16_t> activated = tester();
+    if (!activated) {
         acknowledge(payload::diagnostic_nack, diagnostic_nack::invalid_source, true);
         return;
     }
-    if (source != *tester_) {
+    if (source != *activated) {
         acknowledge(payload::diagnostic_nack, diagnostic_nack::invalid_source, false);
         return;
     }
-    if (target != server_.entity_.logical_address && target != functional_address) {
+    if (target != context_.entity.logical_address && target != functional_address) {
         acknowledge(payload::diagnostic_nack, diagnostic_nack::unknown_target, false);
         return;
     }
-    if (payload.size() - 4 > server_.options_.max_data_size) {
+    if (payload.size() - 4 > context_.options.max_data_size) {
         acknowledge(payload::diagnostic_nack, diagnostic_nack::too_large, false);
         return;
     }
@@ -260,14 +235,14 @@ void Connection::run_next() {
     running_ = true;
     Bytes request = std::move(requests_.front());
     requests_.pop_front();
-    asio::post(server_.managers_, [self = shared_from_this(), request = std::move(request),
+    asio::post(context_.managers, [self = shared_from_this(), request = std::move(request),
                                    tester = ecu_tester_] {
-        Server& server = self->server_;
-        const auto pending = [&server, self](const Bytes& uds) {
-            asio::post(server.io_, [self, uds] { self->send_uds(uds); });
+        Server_context& context = self->context_;
+        const auto pending = [&context, self](const Bytes& uds) {
+            asio::post(context.io, [self, uds] { self->send_uds(uds); });
         };
-        Outcome outcome = server.ecu_.answer(request, server.meta_, *tester, pending);
-        asio::post(server.io_, [self, outcome = std::move(outcome)] { self->finish(outcome); });
+        Outcome outcome = context.ecu.answer(request, context.meta, *tester, pending);
+        asio::post(context.io, [self, outcome = std::move(outcome)] { self->finish(outcome); });
     });
 }
 
@@ -287,10 +262,11 @@ void Connection::finish(const Outcome& outcome) {
 }
 
 void Connection::send_uds(const Bytes& uds) {
-    if (!tester_) {
+    const std::optional<std::uint16_t> activated = tester();
+    if (!activated) {
         return;
     }
-    Bytes message = addresses(server_.entity_.logical_address, *tester_);
+    Bytes message = addresses(context_.entity.logical_address, *activated);
     message.insert(message.end(), uds.begin(), uds.end());
     send(payload::diagnostic_message, message);
 }
@@ -326,8 +302,8 @@ void Connection::write() {
 }
 
 void Connection::restart_timer() {
-    timer_.expires_after(tester_ ? server_.options_.idle_timeout
-                                 : server_.options_.initial_timeout);
+    timer_.expires_after(ecu_tester_ ? context_.options.idle_timeout
+                                     : context_.options.initial_timeout);
     timer_.async_wait([self = shared_from_this()](const asio::error_code& error) {
         if (!error && !self->closed_) {
             self->close();

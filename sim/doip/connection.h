@@ -1,7 +1,8 @@
 #pragma once
 // One tester's TCP socket at the DoIP entity: owns the socket, its receive framing, the
-// queue of messages to send, its timers and the tester's state at the ECU. Lives as long
-// as a handler or a running request holds it.
+// queue of messages to send, its timers and the tester's state at the ECU; which address
+// it serves is the server's tester registry's to say. Lives as long as a handler or a
+// running request holds it.
 
 #include <array>
 #include <cstdint>
@@ -15,13 +16,13 @@
 
 #include "sim/doip/message.h"
 #include "sim/doip/server.h"
-#include "sim/ecu.h"
+#include "sim/ecu/ecu.h"
 
 namespace dmsim::doip {
 
 class Connection : public std::enable_shared_from_this<Connection> {
   public:
-    Connection(asio::ip::tcp::socket socket, Server& server);
+    Connection(asio::ip::tcp::socket socket, Server_context& context, Socket_id id);
 
     void start();
     // Closes the socket at once; a request still running is cancelled and answers nothing.
@@ -43,7 +44,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void write();
     void restart_timer();
 
-    Server& server_;
+    // The tester address activated on this socket, if any.
+    std::optional<std::uint16_t> tester() const { return context_.testers.address_of(id_); }
+
+    Server_context& context_;
+    const Socket_id id_;
     asio::ip::tcp::socket socket_;
     asio::steady_timer timer_;        // initial, then idle timeout
     asio::steady_timer alive_timer_;  // an alive check this socket has to answer
@@ -54,9 +59,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool closed_ = false;
     bool paused_ = false;  // not reading while too many requests wait
     std::uint8_t version_ = default_version;
-    std::optional<std::uint16_t> tester_;  // the activated tester address
-    std::shared_ptr<Tester> ecu_tester_;   // shared with the manager thread of a request
-    std::deque<Bytes> requests_;           // accepted, not yet started
+    std::shared_ptr<Tester> ecu_tester_;  // once routing is activated; shared with the
+                                          // manager thread of a request
+    std::deque<Bytes> requests_;          // accepted, not yet started
     bool running_ = false;
     std::vector<std::function<void(bool)>> alive_waiters_;
 };

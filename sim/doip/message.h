@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "sim/hex.h"
+#include "sim/io/hex.h"
 
 namespace dmsim::doip {
 

@@ -17,24 +17,36 @@ std::size_t max_sockets(unsigned max_testers) {
 
 }  // namespace
 
+Server_context::Server_context(asio::io_context& io, const Ecu& ecu, Entity entity,
+                               Server_options options, kem::dm::types::MetaInfo meta)
+    : io(io),
+      ecu(ecu),
+      entity(entity),
+      options(std::move(options)),
+      meta(std::move(meta)),
+      testers(this->options.max_testers),
+      managers(std::max(1u, this->options.max_testers)) {}
+
+Bytes Server_context::entity_status() const {
+    Bytes out;
+    out.push_back(0x01);  // node type: a DoIP node
+    out.push_back(static_cast<std::uint8_t>(std::min(255u, options.max_testers)));
+    out.push_back(static_cast<std::uint8_t>(std::min<std::size_t>(255, connections.size())));
+    append_u32(out, options.max_data_size);
+    return out;
+}
+
 Server::Server(asio::io_context& io, const Ecu& ecu, Entity entity, Server_options options,
                kem::dm::types::MetaInfo meta)
-    : io_(io),
-      ecu_(ecu),
-      entity_(entity),
-      options_(std::move(options)),
-      meta_(std::move(meta)),
-      acceptor_(io),
-      udp_(io),
-      managers_(std::max(1u, options_.max_testers)) {}
+    : context_(io, ecu, entity, std::move(options), std::move(meta)), acceptor_(io), udp_(io) {}
 
 Server::~Server() {
-    managers_.join();
+    context_.managers.join();
 }
 
 void Server::start() {
-    const auto address = asio::ip::make_address(options_.address);
-    const asio::ip::tcp::endpoint endpoint(address, options_.port);
+    const auto address = asio::ip::make_address(context_.options.address);
+    const asio::ip::tcp::endpoint endpoint(address, context_.options.port);
     acceptor_.open(endpoint.protocol());
     acceptor_.set_option(asio::ip::tcp::acceptor::reuse_address(true));
     acceptor_.bind(endpoint);
@@ -53,11 +65,11 @@ void Server::stop() {
     asio::error_code ignored;
     acceptor_.close(ignored);
     udp_.close(ignored);
-    const auto open = connections_;
-    for (const auto& connection : open) {
+    const auto open = context_.connections;
+    for (const auto& [id, connection] : open) {
         connection->close();
     }
-    connections_.clear();
+    context_.connections.clear();
 }
 
 void Server::accept() {
@@ -66,12 +78,13 @@ void Server::accept() {
             return;
         }
         if (!error) {
-            if (connections_.size() >= max_sockets(options_.max_testers)) {
+            if (context_.connections.size() >= max_sockets(context_.options.max_testers)) {
                 asio::error_code ignored;
                 socket.close(ignored);
             } else {
-                auto connection = std::make_shared<Connection>(std::move(socket), *this);
-                connections_.insert(connection);
+                const Socket_id id = next_socket_++;
+                auto connection = std::make_shared<Connection>(std::move(socket), context_, id);
+                context_.connections.emplace(id, connection);
                 connection->start();
             }
         }
@@ -96,7 +109,7 @@ void Server::answer_datagram(std::size_t size) {
     if (size < header_size) {
         return;  // not even a header: nothing to answer
     }
-    Framer framer(Transport::udp, options_.max_payload);
+    Framer framer(Transport::udp, context_.options.max_payload);
     framer.feed(datagram_.data(), size);
     std::optional<Frame> frame = framer.next();
     if (!frame) {  // the datagram ends before the payload its header announces
@@ -115,17 +128,19 @@ void Server::answer_datagram(std::size_t size) {
                 reply.emplace(payload::announcement, announcement());
                 break;
             case payload::identification_by_eid:
-                if (std::equal(data.begin(), data.end(), entity_.eid.begin(), entity_.eid.end())) {
+                if (std::equal(data.begin(), data.end(), context_.entity.eid.begin(),
+                               context_.entity.eid.end())) {
                     reply.emplace(payload::announcement, announcement());
                 }
                 break;
             case payload::identification_by_vin:
-                if (std::equal(data.begin(), data.end(), entity_.vin.begin(), entity_.vin.end())) {
+                if (std::equal(data.begin(), data.end(), context_.entity.vin.begin(),
+                               context_.entity.vin.end())) {
                     reply.emplace(payload::announcement, announcement());
                 }
                 break;
             case payload::entity_status_request:
-                reply.emplace(payload::entity_status_response, entity_status());
+                reply.emplace(payload::entity_status_response, context_.entity_status());
                 break;
             case payload::power_mode_request:
                 reply.emplace(payload::power_mode_response, Bytes{0x01});
@@ -142,21 +157,12 @@ void Server::answer_datagram(std::size_t size) {
 }
 
 Bytes Server::announcement() const {
-    Bytes out(entity_.vin.begin(), entity_.vin.end());
-    append_u16(out, entity_.logical_address);
-    out.insert(out.end(), entity_.eid.begin(), entity_.eid.end());
-    out.insert(out.end(), entity_.gid.begin(), entity_.gid.end());
+    Bytes out(context_.entity.vin.begin(), context_.entity.vin.end());
+    append_u16(out, context_.entity.logical_address);
+    out.insert(out.end(), context_.entity.eid.begin(), context_.entity.eid.end());
+    out.insert(out.end(), context_.entity.gid.begin(), context_.entity.gid.end());
     out.push_back(0x00);  // further action: none
     out.push_back(0x00);  // VIN and GID synchronised
-    return out;
-}
-
-Bytes Server::entity_status() const {
-    Bytes out;
-    out.push_back(0x01);  // node type: a DoIP node
-    out.push_back(static_cast<std::uint8_t>(std::min(255u, options_.max_testers)));
-    out.push_back(static_cast<std::uint8_t>(std::min<std::size_t>(255, connections_.size())));
-    append_u32(out, options_.max_data_size);
     return out;
 }
 

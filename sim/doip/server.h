@@ -14,13 +14,13 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 
 #include <asio.hpp>
 
 #include "sim/doip/message.h"
-#include "sim/ecu.h"
+#include "sim/doip/tester_registry.h"
+#include "sim/ecu/ecu.h"
 
 namespace dmsim::doip {
 
@@ -46,6 +46,25 @@ inline constexpr std::uint16_t functional_address = 0xE400;
 
 class Connection;
 
+// What the server shares with its connections, all used on the io thread only (but the
+// manager threads): the settings, the tester registry, the open sockets by id.
+struct Server_context {
+    Server_context(asio::io_context& io, const Ecu& ecu, Entity entity, Server_options options,
+                   kem::dm::types::MetaInfo meta);
+
+    // The entity status answer: node type, testers served at once and now, data size.
+    Bytes entity_status() const;
+
+    asio::io_context& io;
+    const Ecu& ecu;
+    const Entity entity;
+    const Server_options options;
+    const kem::dm::types::MetaInfo meta;
+    Tester_registry testers;
+    std::map<Socket_id, std::shared_ptr<Connection>> connections;  // open TCP sockets
+    asio::thread_pool managers;                                    // last: joined first
+};
+
 class Server {
   public:
     Server(asio::io_context& io, const Ecu& ecu, Entity entity, Server_options options,
@@ -63,28 +82,19 @@ class Server {
     std::uint16_t port() const { return port_; }
 
   private:
-    friend class Connection;
-
     void accept();
     void receive_datagram();
     void answer_datagram(std::size_t size);
     Bytes announcement() const;
-    Bytes entity_status() const;
 
-    asio::io_context& io_;
-    const Ecu& ecu_;
-    const Entity entity_;
-    const Server_options options_;
-    const kem::dm::types::MetaInfo meta_;
+    Server_context context_;
     asio::ip::tcp::acceptor acceptor_;
     asio::ip::udp::socket udp_;
     asio::ip::udp::endpoint peer_;
     std::array<std::uint8_t, 4096> datagram_{};
     std::uint16_t port_ = 0;
     bool stopped_ = false;
-    std::set<std::shared_ptr<Connection>> connections_;  // open TCP sockets
-    std::map<std::uint16_t, Connection*> testers_;       // activated tester addresses
-    asio::thread_pool managers_;                         // last: joined first
+    Socket_id next_socket_ = 0;
 };
 
 }  // namespace dmsim::doip

@@ -113,6 +113,11 @@ class Generator_test(unittest.TestCase):
             (*edit_row(self.text, "0x0411", 4, "19"), "SOME/IP bytes is 19, but the members make 23"),
             (*edit_row(self.text, "0xFF00", 6, "u8 (1)"), "a short routine has no RequestResults"),
             (without_0102 + "\n", None, "the [did] section holds 82 identifiers, expected 83"),
+            (self.text.replace("16 short, 10 full", "15 short, 11 full"), None,
+             "the [rid] section holds 16 short routines, expected 15"),
+            (self.text.replace(": 16 short, 10 full", ""),
+             self.text.splitlines().index("[rid 26: 16 short, 10 full]") + 1,
+             "the [rid] header names"),
         ]
         for text, line, message in cases:
             with self.subTest(message=message):

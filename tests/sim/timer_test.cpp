@@ -1,4 +1,4 @@
-#include "sim/timer.h"
+#include "sim/vehicle/timer.h"
 
 #include <gtest/gtest.h>
 
