@@ -164,17 +164,17 @@ def configure(build_dir):
 
 
 def first_failure(log):
+    """The name of the first failing test in a ctest log, and how it failed."""
     try:
         with open(log, encoding="utf-8", errors="replace") as f:
             text = f.read()
     except OSError:
         return ""
-    match = re.search(r"\*\*\*(?:Failed|Timeout|Exception)[^\n]*|\(Failed\)|\(Timeout\)", text)
-    names = re.findall(r"^\s*\d+/\d+ Test +#\d+: (\S+) \.+\*+(?:Failed|Timeout|Exception)",
-                       text, re.M)
-    if names:
-        return names[0]
-    return match.group(0).strip() if match else ""
+    found = re.search(r"^\s*\d+ - (\S+).*\((\w+)\)\s*$", text, re.M)
+    if found:
+        return "%s (%s)" % (found.group(1), found.group(2))
+    found = re.search(r"^\s*\d+/\d+ Test +#\d+: (\S+) .*\*{3}(\w+)", text, re.M)
+    return "%s (%s)" % (found.group(1), found.group(2)) if found else ""
 
 
 def main():
