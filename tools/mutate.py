@@ -27,6 +27,7 @@ harder leaves build/mutation/in-place.json, from which the next run restores fir
 """
 
 import argparse
+import fcntl
 import json
 import os
 import re
@@ -203,7 +204,6 @@ def main():
     build_dir = os.path.abspath(args.build_dir)
     os.makedirs(build_dir, exist_ok=True)
     journal = Journal(build_dir)
-    journal.restore_leftover()
 
     if args.list:
         for m in mutants:
@@ -222,6 +222,14 @@ def main():
         if unknown:
             sys.exit("mutate: no mutant %s" % ", ".join(unknown))
         mutants = [m for m in mutants if m["id"] in args.only]
+
+    # One run at a time per build folder: a second one would restore the first one's mutant.
+    lock = open(os.path.join(build_dir, "mutate.lock"), "w")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except OSError:
+        sys.exit("mutate: another run uses %s" % build_dir)
+    journal.restore_leftover()
 
     signal.signal(signal.SIGINT, on_signal)
     signal.signal(signal.SIGTERM, on_signal)
