@@ -41,7 +41,14 @@ std::set<std::string> dynamic_symbols(const std::string& selection, const std::s
     return names;
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// GCC says so with __SANITIZE_*__, clang with __has_feature.
+#if defined(__has_feature)
+#define DIAG_HAS_FEATURE(feature) __has_feature(feature)
+#else
+#define DIAG_HAS_FEATURE(feature) 0
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || \
+    DIAG_HAS_FEATURE(address_sanitizer) || DIAG_HAS_FEATURE(thread_sanitizer)
 constexpr bool sanitizer_build = true;
 #else
 constexpr bool sanitizer_build = false;
