@@ -1,12 +1,10 @@
 // Fuzz target: one UDP datagram as the SOME/IP transport receives it, read message by
 // message, then judged as the serving side and as the calling side judge it.
 //
-// Checked for every input: each message read lies inside the datagram and its fields are
-// the big-endian bytes at their places (read here independently); reading stops at the
-// first malformed message and never loops; the serving side drops anything but a REQUEST
-// and answers only with the four error codes; every arriving return code maps to a code
-// that maps back to the same message type and return code, or to 0x81 marked invalid; the
-// receive path hands on the same messages and counts the rest.
+// Checked for every input: each message read lies inside the datagram, its fields are the
+// bytes at their places and it encodes back to them; the serving side answers only
+// requests, with one of four codes; arriving return codes map back or become 0x81
+// invalid; the receive path hands on the same messages and counts the rest.
 
 #include <cstddef>
 #include <cstdint>

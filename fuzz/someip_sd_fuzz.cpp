@@ -29,21 +29,7 @@ using std::chrono::milliseconds;
 }
 
 bool same(const Sd_message& a, const Sd_message& b) {
-    if (a.flags != b.flags || a.entries.size() != b.entries.size() ||
-        a.options.size() != b.options.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.entries.size(); ++i) {
-        if (!(a.entries[i] == b.entries[i])) {
-            return false;
-        }
-    }
-    for (std::size_t i = 0; i < a.options.size(); ++i) {
-        if (!(a.options[i] == b.options[i])) {
-            return false;
-        }
-    }
-    return true;
+    return a.flags == b.flags && a.entries == b.entries && a.options == b.options;
 }
 
 const std::set<std::uint16_t> searched{0x0102, 0xF190, 0x0300};

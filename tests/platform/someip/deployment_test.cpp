@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 // The deployment file: defaults taken from interface names, the example, and each
@@ -53,12 +54,11 @@ TEST(Deployment, without_a_file_everything_comes_from_the_names) {
     EXPECT_EQ(d.instance("anything").udp_port, 30501);
     EXPECT_EQ(d.sd.port, 30490);
     EXPECT_EQ(d.sd.multicast, (std::array<std::uint8_t, 4>{224, 244, 224, 245}));
-    EXPECT_EQ(d.sd.timing.initial_delay_min.count(), 10);
-    EXPECT_EQ(d.sd.timing.initial_delay_max.count(), 100);
-    EXPECT_EQ(d.sd.timing.repetitions, 3u);
-    EXPECT_EQ(d.sd.timing.repetition_base_delay.count(), 30);
-    EXPECT_EQ(d.sd.timing.cyclic_offer_delay.count(), 1000);
-    EXPECT_EQ(d.sd.timing.ttl_s, 3u);
+    const Sd_timing& t = d.sd.timing;
+    EXPECT_EQ(
+        std::make_tuple(t.initial_delay_min.count(), t.initial_delay_max.count(), t.repetitions,
+                        t.repetition_base_delay.count(), t.cyclic_offer_delay.count(), t.ttl_s),
+        std::make_tuple(10, 100, 3u, 30, 1000, 3u));
 }
 
 TEST(Deployment, a_file_overrides_what_it_names) {
@@ -74,9 +74,8 @@ TEST(Deployment, a_file_overrides_what_it_names) {
     const Deployment& d = *result.deployment;
     EXPECT_EQ(d.client_id, 0x00A1);
     const Interface_deployment* entry = d.interface(did);
-    EXPECT_EQ(entry->service_id, 0x4102);
-    EXPECT_EQ(entry->major_version, 2);
-    EXPECT_EQ(entry->minor_version, 7u);
+    EXPECT_EQ(std::make_tuple(entry->service_id, entry->major_version, entry->minor_version),
+              std::make_tuple(0x4102, 2, 7u));
     EXPECT_EQ(entry->methods, (std::map<std::string, std::uint16_t>{{"Cancel", 5}, {"Read", 6}}));
     EXPECT_EQ(d.interface(vin)->service_id, 0xF190) << "the others keep their defaults";
     EXPECT_EQ(d.instance("diag").instance_id, 2);
@@ -84,9 +83,9 @@ TEST(Deployment, a_file_overrides_what_it_names) {
     EXPECT_EQ(d.instance("other").instance_id, 1);
     EXPECT_EQ(d.sd.port, 30491);
     EXPECT_EQ(d.sd.multicast, (std::array<std::uint8_t, 4>{239, 1, 2, 3}));
-    EXPECT_EQ(d.sd.timing.repetitions, 0u);
-    EXPECT_EQ(d.sd.timing.cyclic_offer_delay.count(), 200);
-    EXPECT_EQ(d.sd.timing.ttl_s, 9u);
+    EXPECT_EQ(std::make_tuple(d.sd.timing.repetitions, d.sd.timing.cyclic_offer_delay.count(),
+                              d.sd.timing.ttl_s),
+              std::make_tuple(0u, 200, 9u));
 }
 
 TEST(Deployment, bad_entries_are_refused_with_their_path) {

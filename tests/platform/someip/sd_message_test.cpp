@@ -54,11 +54,8 @@ TEST(Sd_message, an_offer_has_the_expected_bytes_and_decodes_back) {
     ASSERT_EQ(decode_sd(bytes.data(), bytes.size(), decoded, session), Sd_status::ok);
     EXPECT_EQ(session, 5);
     EXPECT_EQ(decoded.flags, 0xC0);
-    ASSERT_EQ(decoded.entries.size(), 1u);
-    EXPECT_EQ(decoded.entries[0], one_offer().entries[0]);
-    const auto options = decoded.options_of(decoded.entries[0]);
-    ASSERT_EQ(options.size(), 1u);
-    EXPECT_EQ(options[0]->endpoint(), vehicle);
+    EXPECT_EQ(decoded.entries, one_offer().entries);
+    EXPECT_EQ(decoded.options.at(0).endpoint(), vehicle);
 }
 
 TEST(Sd_message, malformed_messages_are_refused_with_their_reason) {
@@ -87,7 +84,6 @@ TEST(Sd_message, malformed_messages_are_refused_with_their_reason) {
          }),
          Sd_status::too_short},
         {"length beyond the datagram", with([](Bytes& b) { b.pop_back(); }), Sd_status::bad_length},
-        {"length below 8", with([](Bytes& b) { patch_u32(b, 4, 7); }), Sd_status::bad_length},
         {"other method", with([](Bytes& b) { b[3] = 0x01; }), Sd_status::not_sd},
         {"REQUEST", with([](Bytes& b) { b[14] = 0x00; }), Sd_status::not_sd},
         {"interface version 2", with([](Bytes& b) { b[13] = 2; }), Sd_status::not_sd},

@@ -87,9 +87,7 @@ TEST(Sd_server, waits_repeats_doubling_then_offers_cyclically) {
     EXPECT_EQ(asked[0], std::make_pair(milliseconds(10), milliseconds(100)));
 
     // Initial offer at 50 ms, repetitions after 30, 60 and 120 ms, then every second.
-    const int sends_at[] = {50, 80, 140, 260, 1260, 2260, 3260};
-    int previous = 0;
-    for (const int at : sends_at) {
+    for (const int at : {50, 80, 140, 260, 1260, 2260, 3260}) {
         ASSERT_EQ(server.next_deadline(), t0 + milliseconds(at));
         EXPECT_TRUE(server.on_time(t0 + milliseconds(at - 1)).empty()) << at;
         std::uint32_t ttl = 0;
@@ -99,9 +97,7 @@ TEST(Sd_server, waits_repeats_doubling_then_offers_cyclically) {
         ASSERT_EQ(sends.size(), 1u);
         EXPECT_FALSE(sends[0].unicast_to) << "offers go to the group";
         EXPECT_EQ(sends[0].entries[0].options.at(0).endpoint(), vehicle);
-        previous = at;
     }
-    EXPECT_EQ(previous, 3260);
 }
 
 TEST(Sd_server, answers_a_find_by_unicast_only_when_asked_and_once_announced) {
@@ -207,7 +203,7 @@ TEST_F(Client_fixture, the_found_set_changes_only_when_what_was_found_changes) {
     Sd_message no_option = offer_message(0x0102, 3);
     no_option.entries[0].first_count = 0;
     no_option.options.clear();
-    Sd_message other_major = offer_message(0x0102, 3);
+    Sd_message other_major = offer_message(0x0102, 3, moved);
     other_major.entries[0].major_version = 2;
     struct Step {
         const char* name;
