@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "someip/sd_packing.h"
 #include "someip/sd_sessions.h"
 
@@ -60,84 +58,61 @@ TEST(Sd_message, an_offer_has_the_expected_bytes_and_decodes_back) {
 
 TEST(Sd_message, malformed_messages_are_refused_with_their_reason) {
     const Bytes good = encode_sd(one_offer(), 1);
-    // Offsets in `good`: entries length at 20, the entry's option run at 25 and counts at
-    // 27, options length at 40, the option's length at 44.
-    const auto with = [&](const std::function<void(Bytes&)>& change) {
-        Bytes bytes = good;
-        change(bytes);
-        return bytes;
-    };
-    const auto grow = [](Bytes& b, std::size_t extra) {
-        b.insert(b.end(), extra, 0);
-        patch_u32(b, 4, static_cast<std::uint32_t>(b.size() - 8));
-    };
+    // Offsets in `good`: length at 4, entries length at 20, the entry's option run at 25
+    // and counts at 27, options length at 40, the option's length at 44. Each case sets
+    // bytes, then cuts or pads to `size` with the length field following.
+    const std::size_t n = good.size();
+    using S = Sd_status;
     struct Case {
         const char* name;
-        Bytes bytes;
+        std::size_t size;
+        std::vector<std::pair<std::size_t, std::uint8_t>> set;
         Sd_status status;
     };
     const Case cases[] = {
-        {"empty", {}, Sd_status::too_short},
-        {"header only", with([](Bytes& b) {
-             b.resize(16);
-             patch_u32(b, 4, 8);
-         }),
-         Sd_status::too_short},
-        {"length beyond the datagram", with([](Bytes& b) { b.pop_back(); }), Sd_status::bad_length},
-        {"other method", with([](Bytes& b) { b[3] = 0x01; }), Sd_status::not_sd},
-        {"REQUEST", with([](Bytes& b) { b[14] = 0x00; }), Sd_status::not_sd},
-        {"interface version 2", with([](Bytes& b) { b[13] = 2; }), Sd_status::not_sd},
-        {"protocol version 2", with([](Bytes& b) { b[12] = 2; }), Sd_status::not_sd},
-        {"entries length 15", with([](Bytes& b) { patch_u32(b, 20, 15); }), Sd_status::bad_entries},
-        {"entries length beyond", with([](Bytes& b) { patch_u32(b, 20, 48); }),
-         Sd_status::bad_entries},
-        {"entries length 0xFFFFFFF0", with([](Bytes& b) { patch_u32(b, 20, 0xFFFFFFF0); }),
-         Sd_status::bad_entries},
-        {"options length beyond", with([](Bytes& b) { patch_u32(b, 40, 13); }),
-         Sd_status::bad_options},
-        {"options length missing", with([](Bytes& b) {
-             patch_u32(b, 20, 0);
-             b.resize(24);
-             patch_u32(b, 4, 16);
-         }),
-         Sd_status::too_short},
-        {"bytes after the options", with([&](Bytes& b) { grow(b, 1); }), Sd_status::bad_length},
-        {"option runs past its array", with([](Bytes& b) { b[45] = 10; }), Sd_status::bad_option},
-        {"endpoint option of length 8", with([](Bytes& b) {
-             b[45] = 8;
-             b.pop_back();
-             patch_u32(b, 4, static_cast<std::uint32_t>(b.size() - 8));
-             patch_u32(b, 40, 11);
-         }),
-         Sd_status::bad_option},
-        {"first run index beyond", with([](Bytes& b) { b[25] = 1; }), Sd_status::bad_option_index},
-        {"first run count beyond", with([](Bytes& b) { b[27] = 0x20; }),
-         Sd_status::bad_option_index},
-        {"second run beyond", with([](Bytes& b) {
-             b[26] = 1;
-             b[27] = 0x11;
-         }),
-         Sd_status::bad_option_index},
-        {"second run index 255", with([](Bytes& b) {
-             b[26] = 0xFF;
-             b[27] = 0x11;
-         }),
-         Sd_status::bad_option_index},
+        {"empty", 0, {}, S::too_short},
+        {"header only", 16, {}, S::too_short},
+        {"length beyond the datagram", n, {{7, 49}}, S::bad_length},
+        {"other method", n, {{3, 0x01}}, S::not_sd},
+        {"REQUEST", n, {{14, 0x00}}, S::not_sd},
+        {"interface version 2", n, {{13, 2}}, S::not_sd},
+        {"protocol version 2", n, {{12, 2}}, S::not_sd},
+        {"entries length 15", n, {{23, 15}}, S::bad_entries},
+        {"entries length beyond", n, {{23, 48}}, S::bad_entries},
+        {"entries length 0xFFFFFFF0",
+         n,
+         {{20, 0xFF}, {21, 0xFF}, {22, 0xFF}, {23, 0xF0}},
+         S::bad_entries},
+        {"options length beyond", n, {{43, 13}}, S::bad_options},
+        {"options length missing", 24, {{23, 0}}, S::too_short},
+        {"bytes after the options", n + 1, {}, S::bad_length},
+        {"option runs past its array", n, {{45, 10}}, S::bad_option},
+        {"endpoint option of length 8", n - 1, {{45, 8}, {43, 11}}, S::bad_option},
+        {"first run index beyond", n, {{25, 1}}, S::bad_option_index},
+        {"first run count beyond", n, {{27, 0x20}}, S::bad_option_index},
+        {"second run beyond", n, {{26, 1}, {27, 0x11}}, S::bad_option_index},
+        {"second run index 255", n, {{26, 0xFF}, {27, 0x11}}, S::bad_option_index},
+        // Unknown option types are kept for the entries to skip; index 0 with count 0 is no run.
+        {"unknown option type", n, {{46, 0x01}, {26, 0x07}}, S::ok},
     };
     for (const auto& c : cases) {
+        Bytes bytes = good;
+        for (const auto& [at, value] : c.set) {
+            bytes[at] = value;
+        }
+        if (c.size != n) {
+            bytes.resize(c.size);
+            if (c.size >= 8) {
+                patch_u32(bytes, 4, static_cast<std::uint32_t>(c.size - 8));
+            }
+        }
         Sd_message message;
         std::uint16_t session = 0;
-        EXPECT_EQ(decode_sd(c.bytes.data(), c.bytes.size(), message, session), c.status) << c.name;
+        EXPECT_EQ(decode_sd(bytes.data(), bytes.size(), message, session), c.status) << c.name;
+        if (c.status == S::ok) {
+            EXPECT_FALSE(message.options.at(0).endpoint());
+        }
     }
-    // Unknown option types are kept for the entries to skip; an index 0 with count 0 is no run.
-    Bytes unknown_option = good;
-    unknown_option[46] = 0x01;
-    unknown_option[26] = 0x07;
-    Sd_message message;
-    std::uint16_t session = 0;
-    EXPECT_EQ(decode_sd(unknown_option.data(), unknown_option.size(), message, session),
-              Sd_status::ok);
-    EXPECT_FALSE(message.options.at(0).endpoint());
 }
 
 TEST(Sd_packing, offering_109_services_takes_several_messages_of_at_most_1416_bytes) {

@@ -91,77 +91,51 @@ TEST(Tp_segmenter, segments_above_1392_bytes_at_16_byte_offsets_and_they_come_ba
 TEST(Tp_reassembler, hostile_segment_sequences_are_dropped_and_counted) {
     const auto good = segments_of(2800);
     ASSERT_EQ(good.size(), 3u);
-    const auto with = [&](std::size_t index, const std::function<void(Bytes&)>& change) {
-        Bytes bytes = good.at(index);
-        change(bytes);
-        return bytes;
+    using Change = std::function<void(Bytes&)>;
+    const auto word = [](std::uint32_t w) -> Change {
+        return [w](Bytes& b) { patch_u32(b, 16, w); };
     };
-    const auto set_word = [](std::uint32_t word) {
-        return [word](Bytes& b) { patch_u32(b, 16, word); };
+    const auto byte = [](std::size_t at, std::uint8_t v) -> Change {
+        return [=](Bytes& b) { b[at] = v; };
     };
-    const auto cut = [](std::size_t keep) {
+    const auto cut = [](std::size_t keep) -> Change {
         return [keep](Bytes& b) {
             b.resize(keep);
             patch_u32(b, 4, static_cast<std::uint32_t>(keep - 8));
         };
     };
+    // `sent` names the segments in the order sent; a letter is that segment with `change`.
+    using C = Tp_counters;
     struct Case {
         const char* name;
-        std::vector<Bytes> sent;
+        const char* sent;
+        Change change;
         bool complete;
-        std::uint64_t Tp_counters::*counter;
+        std::uint64_t C::*counter;
         std::uint64_t count;
     };
     const Case cases[] = {
-        {"in order", {good[0], good[1], good[2]}, true, &Tp_counters::accepted, 3},
-        {"duplicate", {good[0], good[1], good[1], good[2]}, true, &Tp_counters::overlapping, 1},
-        {"swapped", {good[0], good[2], good[1]}, false, &Tp_counters::out_of_order, 2},
-        {"gap",
-         {good[0], with(1, set_word((1392 + 16) | 1)), good[2]},
-         false,
-         &Tp_counters::out_of_order,
-         2},
-        {"size not a multiple of 16",
-         {good[0], with(1, cut(16 + 4 + 1000)), good[2]},
-         false,
-         &Tp_counters::inconsistent,
-         1},
-        {"empty middle segment",
-         {good[0], with(1, cut(20)), good[1], good[2]},
-         false,
-         &Tp_counters::inconsistent,
-         1},
-        {"no TP header",
-         {good[0], with(1, cut(19)), good[1], good[2]},
-         true,
-         &Tp_counters::malformed,
-         1},
-        {"other interface version",
-         {good[0], with(1, [](Bytes& b) { b[13] = 2; }), good[1], good[2]},
-         false,
-         &Tp_counters::inconsistent,
-         1},
-        {"other return code",
-         {good[0], with(1, [](Bytes& b) { b[15] = 1; }), good[2]},
-         false,
-         &Tp_counters::inconsistent,
-         1},
-        {"offset beyond the limit",
-         {good[0], with(1, set_word(0xFFFFFFF0 | 1)), good[2]},
-         false,
-         &Tp_counters::oversized,
-         1},
-        {"last segment beyond the limit",
-         {good[0], good[1], with(2, set_word(65536))},
-         false,
-         &Tp_counters::oversized,
-         1},
+        {"in order", "012", nullptr, true, &C::accepted, 3},
+        {"duplicate", "0112", nullptr, true, &C::overlapping, 1},
+        {"swapped", "021", nullptr, false, &C::out_of_order, 2},
+        {"gap", "0b2", word((1392 + 16) | 1), false, &C::out_of_order, 2},
+        {"size not a multiple of 16", "0b2", cut(16 + 4 + 1000), false, &C::inconsistent, 1},
+        {"empty middle segment", "0b12", cut(20), false, &C::inconsistent, 1},
+        {"no TP header", "0b12", cut(19), true, &C::malformed, 1},
+        {"other interface version", "0b12", byte(13, 2), false, &C::inconsistent, 1},
+        {"other return code", "0b2", byte(15, 1), false, &C::inconsistent, 1},
+        {"offset beyond the limit", "0b2", word(0xFFFFFFF0 | 1), false, &C::oversized, 1},
+        {"last segment beyond the limit", "01c", word(65536), false, &C::oversized, 1},
     };
     for (const auto& c : cases) {
         Tp_reassembler reassembler;
         Reassembled out;
         int completed = 0;
-        for (const auto& segment : c.sent) {
+        for (const char* at = c.sent; *at; ++at) {
+            Bytes segment = good.at(*at >= 'a' ? *at - 'a' : *at - '0');
+            if (*at >= 'a') {
+                c.change(segment);
+            }
             if (reassembler.add(9, view_of(segment), t0, out) == Tp_result::complete) {
                 ++completed;
                 EXPECT_EQ(out.payload, pattern(2800)) << c.name;
