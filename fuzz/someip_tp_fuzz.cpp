@@ -1,14 +1,9 @@
 // Fuzz target: SOME/IP-TP reassembly. The input first chooses a message (payload size and
 // contents), which this target cuts into segments by the TP rules on its own (1,392 bytes,
 // offsets in 16-byte units, the more flag on all but the last) and compares with the
-// segmenter's; then it plays a schedule of segment deliveries taken from the rest of the
-// input: a segment in any order, duplicated or corrupted, another sender's segment, raw
-// datagrams, time steps.
-//
-// Checked for every input: a message reassembled for the chosen key is exactly the chosen
-// payload and header (unless a corrupted segment was sent); segments delivered in order within the
-// time complete it; every segment ends up accepted or in one drop count; every message started is
-// completed, expired, discarded or still in progress; the bytes held stay within the limits.
+// segmenter's; then it plays a schedule of deliveries taken from the rest of the input: a
+// segment in any order, duplicated or corrupted, another sender's segment, time steps.
+// Each check below names the fault it catches.
 
 #include <cstddef>
 #include <cstdint>
@@ -23,9 +18,11 @@ namespace {
 using namespace platform::runtime::someip;
 using std::chrono::milliseconds;
 
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "someip_tp_fuzz: %s\n", what);
-    std::abort();
+void check(bool holds, const char* what) {
+    if (!holds) {
+        std::fprintf(stderr, "someip_tp_fuzz: %s\n", what);
+        std::abort();
+    }
 }
 
 void be32(Bytes& out, std::uint32_t v) {
@@ -55,17 +52,13 @@ std::vector<Bytes> segments_of(const Bytes& payload, std::uint16_t session) {
 
 void check_counts(const Tp_reassembler& r) {
     const Tp_counters& n = r.counters();
-    if (n.segments != n.accepted + n.dropped()) {
-        fail("a segment neither accepted nor counted as dropped");
-    }
-    if (n.started != n.completed + n.expired + n.discarded + r.in_progress()) {
-        fail("a message started but not accounted for");
-    }
+    check(n.segments == n.accepted + n.dropped(), "a segment neither accepted nor dropped");
+    check(n.started == n.completed + n.expired + n.discarded + r.in_progress(),
+          "a message started but not accounted for");
     const Tp_limits& l = r.limits();
-    if (r.bytes_held() > l.max_peers * l.max_messages_per_peer * l.max_message ||
-        r.in_progress() > l.max_peers * l.max_messages_per_peer) {
-        fail("more held than the limits allow");
-    }
+    check(r.bytes_held() <= l.max_peers * l.max_messages_per_peer * l.max_message &&
+              r.in_progress() <= l.max_peers * l.max_messages_per_peer,
+          "more held than the limits allow");
 }
 
 }  // namespace
@@ -80,16 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         payload[i] = static_cast<std::uint8_t>(data[2] + i * data[3]);
     }
     const std::vector<Bytes> segments = segments_of(payload, 0x0042);
-    Header header;
-    header.service_id = 0xF1AF;
-    header.method_id = 1;
-    header.client_id = 1;
-    header.session_id = 0x0042;
-    header.interface_version = 1;
-    header.message_type = message_type::response;
-    if (segment_message(header, payload.data(), payload.size()) != segments) {
-        fail("the segmenter disagrees with the TP rules");
-    }
+    // Service 0xF1AF, method 1, client 1, session 0x42, interface version 1, RESPONSE.
+    const Header header{0xF1AF, 1, 8, 1, 0x0042, 1, 1, message_type::response};
+    check(segment_message(header, payload.data(), payload.size()) == segments,
+          "the segmenter disagrees with the TP rules");
 
     Tp_limits limits;
     limits.max_peers = 16;  // room for every sender of the schedule
@@ -110,14 +97,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return;
         }
         if (reassembler.add(peer, view, now, out) == Tp_result::complete && peer == 1 &&
-            out.header.session_id == 0x0042 && out.header.service_id == 0xF1AF &&
-            out.header.method_id == 1 && out.header.client_id == 1 &&
+            out.header.message_id() == header.message_id() &&
+            out.header.request_id() == header.request_id() &&
             out.header.message_type == message_type::response) {
             Header expected = header;
             expected.length = static_cast<std::uint32_t>(8 + payload.size());
-            if (!corrupted && (out.payload != payload || out.header != expected)) {
-                fail("a reassembled message differs from the one segmented");
-            }
+            check(corrupted || (out.payload == payload && out.header == expected),
+                  "a reassembled message differs from the one segmented");
             completed = true;
         }
         check_counts(reassembler);
@@ -155,10 +141,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
         }
     }
-    if (in_order && next == segments.size() && now - start < limits.timeout && !completed &&
-        payload.size() <= limits.max_message) {
-        fail("segments delivered in order within the time did not complete");
-    }
+    check(!in_order || next < segments.size() || now - start >= limits.timeout || completed ||
+              payload.size() > limits.max_message,
+          "segments delivered in order within the time did not complete");
     check_counts(reassembler);
     return 0;
 }

@@ -31,38 +31,21 @@ struct Fixed_random {
 };
 
 Offered_service offered(std::uint16_t id) {
-    Offered_service service;
-    service.service_id = id;
-    service.endpoint = vehicle;
-    return service;
+    return {id, 1, 1, 0, vehicle};
 }
 
+// Entries: type, option runs (index, index, count, count), service, instance, major, TTL, minor.
 Sd_message find_message(std::uint16_t id, bool unicast, std::uint8_t major = any_major) {
-    Sd_message message;
-    message.flags = unicast ? sd_flag::unicast : 0;
-    Sd_entry entry;
-    entry.type = entry_type::find_service;
-    entry.service_id = id;
-    entry.major_version = major;
-    message.entries.push_back(entry);
-    return message;
+    const Sd_entry find{
+        entry_type::find_service, 0, 0, 0, 0, id, any_instance, major, 0, any_minor};
+    return {unicast ? sd_flag::unicast : std::uint8_t(0), {find}, {}};
 }
 
 Sd_message offer_message(std::uint16_t id, std::uint32_t ttl, Ipv4_endpoint endpoint = vehicle,
                          bool reboot = true) {
-    Sd_message message;
-    message.flags = static_cast<std::uint8_t>(sd_flag::unicast | (reboot ? sd_flag::reboot : 0));
-    Sd_entry entry;
-    entry.type = entry_type::offer_service;
-    entry.service_id = id;
-    entry.instance_id = 1;
-    entry.major_version = 1;
-    entry.minor_version = 0;
-    entry.ttl = ttl;
-    entry.first_count = 1;
-    message.entries.push_back(entry);
-    message.options.push_back(Sd_option::ipv4_endpoint(endpoint));
-    return message;
+    const Sd_entry offer{entry_type::offer_service, 0, 0, 1, 0, id, 1, 1, ttl, 0};
+    const auto flags = static_cast<std::uint8_t>(sd_flag::unicast | (reboot ? sd_flag::reboot : 0));
+    return {flags, {offer}, {Sd_option::ipv4_endpoint(endpoint)}};
 }
 
 std::vector<std::uint16_t> services_in(const std::vector<Sd_send>& sends,
