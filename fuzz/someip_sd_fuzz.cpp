@@ -51,16 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Sd_client client(Sd_timing{}, fixed);
     Sd_server server(Sd_timing{}, fixed);
     Sd_time now{};
-    std::vector<Searched_service> searches;
-    for (const auto id : searched) {
-        searches.push_back({id});
-    }
-    client.find(searches, now);
-    std::vector<Offered_service> offers;
-    for (const auto id : offered_ids) {
-        offers.push_back({id, 1, 1, 0, {{127, 0, 0, 2}, 30501}});
-    }
-    server.offer(offers, now);
+    client.find({{0x0102}, {0xF190}, {0x0300}}, now);  // `searched`
+    const Ipv4_endpoint at{{127, 0, 0, 2}, 30501};
+    server.offer({{0x0102, 1, 1, 0, at}, {0x4944, 1, 1, 0, at}}, now);  // `offered_ids`
 
     std::set<std::uint16_t> seen(searched);
     std::size_t offset = 0;

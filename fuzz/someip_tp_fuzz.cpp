@@ -25,24 +25,15 @@ void check(bool holds, const char* what) {
     }
 }
 
-void be32(Bytes& out, std::uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        out.push_back(static_cast<std::uint8_t>(v >> shift));
-    }
-}
-
-// The segments of `payload` under a RESPONSE header of session `session`, built here from
-// the rules alone.
-std::vector<Bytes> segments_of(const Bytes& payload, std::uint16_t session) {
+// The segments of `payload` under the RESPONSE header below, built here from the rules alone.
+std::vector<Bytes> segments_of(const Bytes& payload) {
     std::vector<Bytes> out;
     for (std::size_t offset = 0; offset < payload.size(); offset += 1392) {
         const std::size_t n = std::min<std::size_t>(1392, payload.size() - offset);
         const bool more = offset + n < payload.size();
-        Bytes s{0xF1, 0xAF, 0x00, 0x01};
-        be32(s, static_cast<std::uint32_t>(8 + 4 + n));
-        s.insert(s.end(), {0x00, 0x01, static_cast<std::uint8_t>(session >> 8),
-                           static_cast<std::uint8_t>(session), 0x01, 0x01, 0xA0, 0x00});
-        be32(s, static_cast<std::uint32_t>((offset / 16) << 4 | (more ? 1 : 0)));
+        Bytes s{0xF1, 0xAF, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0x42, 1, 1, 0xA0, 0, 0, 0, 0, 0};
+        patch_u32(s, 4, static_cast<std::uint32_t>(8 + 4 + n));
+        patch_u32(s, 16, static_cast<std::uint32_t>((offset / 16) << 4 | (more ? 1 : 0)));
         s.insert(s.end(), payload.begin() + static_cast<std::ptrdiff_t>(offset),
                  payload.begin() + static_cast<std::ptrdiff_t>(offset + n));
         out.push_back(std::move(s));
@@ -72,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < payload_size; ++i) {
         payload[i] = static_cast<std::uint8_t>(data[2] + i * data[3]);
     }
-    const std::vector<Bytes> segments = segments_of(payload, 0x0042);
+    const std::vector<Bytes> segments = segments_of(payload);
     // Service 0xF1AF, method 1, client 1, session 0x42, interface version 1, RESPONSE.
     const Header header{0xF1AF, 1, 8, 1, 0x0042, 1, 1, message_type::response};
     check(segment_message(header, payload.data(), payload.size()) == segments,

@@ -14,24 +14,15 @@ using namespace platform::runtime::someip;
 
 const Ipv4_endpoint vehicle{{127, 0, 0, 2}, 30501, l4_protocol::udp};
 
-Sd_entry offer_of(std::uint16_t service_id, std::uint32_t ttl = 3) {
-    Sd_entry entry;
-    entry.type = entry_type::offer_service;
-    entry.service_id = service_id;
-    entry.instance_id = 1;
-    entry.major_version = 1;
-    entry.minor_version = 0;
-    entry.ttl = ttl;
-    entry.first_count = 1;
-    return entry;
+// Type, option runs (index, index, count, count), service, instance, major, TTL, minor.
+Sd_entry offer_of(std::uint16_t service_id) {
+    return {entry_type::offer_service, 0, 0, 1, 0, service_id, 1, 1, 3, 0};
 }
 
 Sd_message one_offer() {
-    Sd_message message;
-    message.flags = sd_flag::reboot | sd_flag::unicast;
-    message.entries.push_back(offer_of(0x0102));
-    message.options.push_back(Sd_option::ipv4_endpoint(vehicle));
-    return message;
+    return {sd_flag::reboot | sd_flag::unicast,
+            {offer_of(0x0102)},
+            {Sd_option::ipv4_endpoint(vehicle)}};
 }
 
 TEST(Sd_message, an_offer_has_the_expected_bytes_and_decodes_back) {

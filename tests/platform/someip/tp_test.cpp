@@ -18,15 +18,9 @@ using std::chrono::milliseconds;
 
 const Time t0{};
 
+// Service 0xF1AF, method 1, length, client 1, session, protocol 1, interface 1, RESPONSE.
 Header response_header(std::uint16_t session = 7) {
-    Header header;
-    header.service_id = 0xF1AF;
-    header.method_id = 1;
-    header.client_id = 1;
-    header.session_id = session;
-    header.interface_version = 1;
-    header.message_type = message_type::response;
-    return header;
+    return {0xF1AF, 1, 8, 1, session, 1, 1, message_type::response};
 }
 
 Bytes pattern(std::size_t size) {
