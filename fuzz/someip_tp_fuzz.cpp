@@ -65,16 +65,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::vector<Bytes> segments = segments_of(payload);
     // Service 0xF1AF, method 1, client 1, session 0x42, interface version 1, RESPONSE.
-    const Header header{0xF1AF, 1, 8, 1, 0x0042, 1, 1, message_type::response};
+    Header header{0xF1AF, 1, 8, 1, 0x0042, 1, 1, message_type::response};
     check(segment_message(header, payload.data(), payload.size()) == segments,
           "the segmenter disagrees with the TP rules");
+    header.length = static_cast<std::uint32_t>(8 + payload.size());  // as reassembled
 
     Tp_limits limits;
     limits.max_peers = 16;  // room for every sender of the schedule
-    limits.max_message = 16384;
+    limits.max_message = 16384;  // above every payload chosen here
     Tp_reassembler reassembler(limits);
-    Tp_reassembler::Time now{};
-    const Tp_reassembler::Time start = now;
+    const Tp_reassembler::Time start{};
+    Tp_reassembler::Time now = start;
     bool in_order = true;
     bool corrupted = false;  // a corrupted payload byte may well be reassembled
     std::size_t next = 0;
@@ -91,9 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             out.header.message_id() == header.message_id() &&
             out.header.request_id() == header.request_id() &&
             out.header.message_type == message_type::response) {
-            Header expected = header;
-            expected.length = static_cast<std::uint32_t>(8 + payload.size());
-            check(corrupted || (out.payload == payload && out.header == expected),
+            check(corrupted || (out.payload == payload && out.header == header),
                   "a reassembled message differs from the one segmented");
             completed = true;
         }
@@ -132,9 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
         }
     }
-    check(!in_order || next < segments.size() || now - start >= limits.timeout || completed ||
-              payload.size() > limits.max_message,
+    check(!in_order || next < segments.size() || now - start >= limits.timeout || completed,
           "segments delivered in order within the time did not complete");
-    check_counts(reassembler);
     return 0;
 }

@@ -82,7 +82,7 @@ TEST(Tp_segmenter, segments_above_1392_bytes_at_16_byte_offsets_and_they_come_ba
 
 // A 3-segment message (1392 + 1392 + 16 bytes) sent in a hostile way: what arrives whole,
 // and which counter each dropped segment lands in.
-TEST(Tp_reassembler, hostile_segment_sequences_are_dropped_and_counted) {
+TEST(Tp_reassembler, hostile_or_late_segment_sequences_are_dropped_and_counted) {
     const auto good = segments_of(2800);
     ASSERT_EQ(good.size(), 3u);
     using Change = std::function<void(Bytes&)>;
@@ -99,27 +99,30 @@ TEST(Tp_reassembler, hostile_segment_sequences_are_dropped_and_counted) {
         };
     };
     // `sent` names the segments in the order sent; a letter is that segment with `change`.
+    // The last segment comes `late` ms after the others: a message has 2 seconds.
     using C = Tp_counters;
     struct Case {
         const char* name;
         const char* sent;
         Change change;
+        int late;
         bool complete;
         std::uint64_t C::*counter;
         std::uint64_t count;
     };
     const Case cases[] = {
-        {"in order", "012", nullptr, true, &C::accepted, 3},
-        {"duplicate", "0112", nullptr, true, &C::overlapping, 1},
-        {"swapped", "021", nullptr, false, &C::out_of_order, 2},
-        {"gap", "0b2", word((1392 + 16) | 1), false, &C::out_of_order, 2},
-        {"size not a multiple of 16", "0b2", cut(16 + 4 + 1000), false, &C::inconsistent, 1},
-        {"empty middle segment", "0b12", cut(20), false, &C::inconsistent, 1},
-        {"no TP header", "0b12", cut(19), true, &C::malformed, 1},
-        {"other interface version", "0b12", byte(13, 2), false, &C::inconsistent, 1},
-        {"other return code", "0b2", byte(15, 1), false, &C::inconsistent, 1},
-        {"offset beyond the limit", "0b2", word(0xFFFFFFF0 | 1), false, &C::oversized, 1},
-        {"last segment beyond the limit", "01c", word(65536), false, &C::oversized, 1},
+        {"in order", "012", nullptr, 1999, true, &C::accepted, 3},
+        {"too late", "012", nullptr, 2000, false, &C::expired, 1},
+        {"duplicate", "0112", nullptr, 0, true, &C::overlapping, 1},
+        {"swapped", "021", nullptr, 0, false, &C::out_of_order, 2},
+        {"gap", "0b2", word((1392 + 16) | 1), 0, false, &C::out_of_order, 2},
+        {"size not a multiple of 16", "0b2", cut(16 + 4 + 1000), 0, false, &C::inconsistent, 1},
+        {"empty middle segment", "0b12", cut(20), 0, false, &C::inconsistent, 1},
+        {"no TP header", "0b12", cut(19), 0, true, &C::malformed, 1},
+        {"other interface version", "0b12", byte(13, 2), 0, false, &C::inconsistent, 1},
+        {"other return code", "0b2", byte(15, 1), 0, false, &C::inconsistent, 1},
+        {"offset beyond the limit", "0b2", word(0xFFFFFFF0 | 1), 0, false, &C::oversized, 1},
+        {"last segment beyond the limit", "01c", word(65536), 0, false, &C::oversized, 1},
     };
     for (const auto& c : cases) {
         Tp_reassembler reassembler;
@@ -130,7 +133,8 @@ TEST(Tp_reassembler, hostile_segment_sequences_are_dropped_and_counted) {
             if (*at >= 'a') {
                 c.change(segment);
             }
-            if (reassembler.add(9, view_of(segment), t0, out) == Tp_result::complete) {
+            const Time when = t0 + milliseconds(at[1] ? 0 : c.late);
+            if (reassembler.add(9, view_of(segment), when, out) == Tp_result::complete) {
                 ++completed;
                 EXPECT_EQ(out.payload, pattern(2800)) << c.name;
             }
@@ -139,23 +143,9 @@ TEST(Tp_reassembler, hostile_segment_sequences_are_dropped_and_counted) {
         EXPECT_EQ(reassembler.counters().*c.counter, c.count) << c.name;
         expect_accounted(reassembler, c.name);
     }
-}
-
-TEST(Tp_reassembler, a_message_has_2_seconds_to_complete) {
-    const auto segments = segments_of(2000);
-    for (const auto& [delay, complete] :
-         {std::make_pair(milliseconds(1999), true), std::make_pair(milliseconds(2000), false)}) {
-        Tp_reassembler reassembler;
-        Reassembled out;
-        reassembler.add(1, view_of(segments[0]), t0, out);
-        EXPECT_EQ(reassembler.add(1, view_of(segments[1]), t0 + delay, out) == Tp_result::complete,
-                  complete);
-        EXPECT_EQ(reassembler.counters().expired, complete ? 0u : 1u);
-        EXPECT_EQ(reassembler.in_progress(), 0u);
-    }
-    Tp_reassembler idle;
+    Tp_reassembler idle;  // expired without another segment arriving
     Reassembled out;
-    idle.add(1, view_of(segments[0]), t0, out);
+    idle.add(1, view_of(good[0]), t0, out);
     idle.expire(t0 + milliseconds(2000));
     EXPECT_EQ(idle.bytes_held(), 0u);
 }
