@@ -30,25 +30,21 @@ TEST(Deployment, without_a_file_everything_comes_from_the_names) {
     ASSERT_TRUE(result.deployment) << result.error;
     const Deployment& d = *result.deployment;
     EXPECT_EQ(d.client_id, 0x0001);
-    struct Expected {
-        const std::string& name;
-        std::uint16_t service_id;
-        std::map<std::string, std::uint16_t> methods;
-    };
-    const Expected expected[] = {
-        {did, 0x0102, {{"Cancel", 0}, {"Read", 1}}},
-        {vin, 0xF190, {{"Cancel", 0}, {"Read", 1}}},
-        {full, 0x0300, {{"Cancel", 0}, {"RequestResults", 1}, {"Start", 2}, {"Stop", 3}}},
-        {short_routine, 0x0301, {{"Cancel", 0}, {"Start", 1}}},
-    };
-    for (const auto& e : expected) {
-        const Interface_deployment* entry = d.interface(e.name);
-        ASSERT_NE(entry, nullptr) << e.name;
-        EXPECT_EQ(entry->service_id, e.service_id) << e.name;
-        EXPECT_EQ(entry->methods, e.methods) << e.name;
+    const std::tuple<const std::string&, std::uint16_t, std::map<std::string, std::uint16_t>>
+        expected[] = {
+            {did, 0x0102, {{"Cancel", 0}, {"Read", 1}}},
+            {vin, 0xF190, {{"Cancel", 0}, {"Read", 1}}},
+            {full, 0x0300, {{"Cancel", 0}, {"RequestResults", 1}, {"Start", 2}, {"Stop", 3}}},
+            {short_routine, 0x0301, {{"Cancel", 0}, {"Start", 1}}},
+        };
+    for (const auto& [name, service_id, methods] : expected) {
+        const Interface_deployment* entry = d.interface(name);
+        ASSERT_NE(entry, nullptr) << name;
+        EXPECT_EQ(entry->service_id, service_id) << name;
+        EXPECT_EQ(entry->methods, methods) << name;
         EXPECT_EQ(entry->major_version, 1);
         EXPECT_EQ(entry->minor_version, 0u);
-        EXPECT_EQ(d.interface_of(e.service_id), entry);
+        EXPECT_EQ(d.interface_of(service_id), entry);
     }
     EXPECT_EQ(d.instance("anything").instance_id, 1);
     EXPECT_EQ(d.instance("anything").udp_port, 30501);
@@ -92,11 +88,7 @@ TEST(Deployment, bad_entries_are_refused_with_their_path) {
     const auto in = [](const std::string& name, const std::string& body) {
         return R"({"interfaces": {")" + name + R"(": )" + body + "}}";
     };
-    struct Case {
-        std::string text;
-        std::string message;  // expected in the error
-    };
-    const Case cases[] = {
+    const std::tuple<std::string, std::string> cases[] = {
         {"{", "test.json: not valid JSON"},
         {"[]", "test.json: a deployment must be a JSON object"},
         {R"({"clientid": 1})", "test.json: clientid: unknown key"},
@@ -129,11 +121,11 @@ TEST(Deployment, bad_entries_are_refused_with_their_path) {
         {R"({"sd": {"ttl_s": 0}})", "sd.ttl_s: must be a whole number 1..16777215"},
         {R"({"sd": {"port": 30490.5}})", "sd.port: must be a whole number"},
     };
-    for (const auto& c : cases) {
-        const Deployment_result result = parse_deployment(c.text, known, "test.json");
-        EXPECT_FALSE(result.deployment) << c.text;
-        EXPECT_NE(result.error.find(c.message), std::string::npos)
-            << c.text << "\n  gave: " << result.error;
+    for (const auto& [text, message] : cases) {
+        const Deployment_result result = parse_deployment(text, known, "test.json");
+        EXPECT_FALSE(result.deployment) << text;
+        EXPECT_NE(result.error.find(message), std::string::npos)
+            << text << "\n  gave: " << result.error;
     }
 }
 

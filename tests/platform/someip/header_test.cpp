@@ -61,31 +61,27 @@ TEST(Someip_header, the_serving_side_answers_each_bad_request_with_its_error) {
     // Each case sets header bytes of a good request: service at 0, method at 2, protocol
     // version at 12, interface version at 13, message type at 14.
     using V = Request_verdict;
-    struct Case {
-        const char* name;
-        std::vector<std::pair<std::size_t, std::uint8_t>> set;
-        Request_verdict verdict;
-        std::uint8_t code;
-    };
-    const Case cases[] = {
-        {"good", {}, V::serve, 0x00},
-        {"unknown service", {{1, 0x03}}, V::answer_error, 0x02},
-        {"unknown method", {{3, 2}}, V::answer_error, 0x03},
-        {"wrong interface version", {{13, 2}}, V::answer_error, 0x08},
-        {"protocol before service", {{12, 2}, {0, 0x09}}, V::answer_error, 0x07},
-        {"NOTIFICATION", {{14, message_type::notification}}, V::drop, 0},
-        {"TP segment", {{14, message_type::tp_flag}}, V::drop, 0},
-    };
-    for (const auto& c : cases) {
+    const std::tuple<const char*, std::vector<std::pair<std::size_t, std::uint8_t>>,
+                     Request_verdict, std::uint8_t>
+        cases[] = {
+            {"good", {}, V::serve, 0x00},
+            {"unknown service", {{1, 0x03}}, V::answer_error, 0x02},
+            {"unknown method", {{3, 2}}, V::answer_error, 0x03},
+            {"wrong interface version", {{13, 2}}, V::answer_error, 0x08},
+            {"protocol before service", {{12, 2}, {0, 0x09}}, V::answer_error, 0x07},
+            {"NOTIFICATION", {{14, message_type::notification}}, V::drop, 0},
+            {"TP segment", {{14, message_type::tp_flag}}, V::drop, 0},
+        };
+    for (const auto& [name, set, verdict, code] : cases) {
         Bytes bytes = encode_message(request_header(), Bytes{});
-        for (const auto& [at, value] : c.set) {
+        for (const auto& [at, value] : set) {
             bytes[at] = value;
         }
         Message_view view;
         ASSERT_EQ(decode_message(bytes.data(), bytes.size(), view), Decode_status::ok);
         const Request_check check = check_request(view.header, lookup);
-        EXPECT_EQ(check.verdict, c.verdict) << c.name;
-        EXPECT_EQ(check.return_code, c.code) << c.name;
+        EXPECT_EQ(check.verdict, verdict) << name;
+        EXPECT_EQ(check.return_code, code) << name;
     }
 }
 

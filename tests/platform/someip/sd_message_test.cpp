@@ -54,53 +54,50 @@ TEST(Sd_message, malformed_messages_are_refused_with_their_reason) {
     // bytes, then cuts or pads to `size` with the length field following.
     const std::size_t n = good.size();
     using S = Sd_status;
-    struct Case {
-        const char* name;
-        std::size_t size;
-        std::vector<std::pair<std::size_t, std::uint8_t>> set;
-        Sd_status status;
-    };
-    const Case cases[] = {
-        {"empty", 0, {}, S::too_short},
-        {"header only", 16, {}, S::too_short},
-        {"length beyond the datagram", n, {{7, 49}}, S::bad_length},
-        {"other method", n, {{3, 0x01}}, S::not_sd},
-        {"REQUEST", n, {{14, 0x00}}, S::not_sd},
-        {"interface version 2", n, {{13, 2}}, S::not_sd},
-        {"protocol version 2", n, {{12, 2}}, S::not_sd},
-        {"entries length 15", n, {{23, 15}}, S::bad_entries},
-        {"entries length beyond", n, {{23, 48}}, S::bad_entries},
-        {"entries length 0xFFFFFFF0",
-         n,
-         {{20, 0xFF}, {21, 0xFF}, {22, 0xFF}, {23, 0xF0}},
-         S::bad_entries},
-        {"options length beyond", n, {{43, 13}}, S::bad_options},
-        {"options length missing", 24, {{23, 0}}, S::too_short},
-        {"bytes after the options", n + 1, {}, S::bad_length},
-        {"option runs past its array", n, {{45, 10}}, S::bad_option},
-        {"endpoint option of length 8", n - 1, {{45, 8}, {43, 11}}, S::bad_option},
-        {"first run index beyond", n, {{25, 1}}, S::bad_option_index},
-        {"first run count beyond", n, {{27, 0x20}}, S::bad_option_index},
-        {"second run beyond", n, {{26, 1}, {27, 0x11}}, S::bad_option_index},
-        {"second run index 255", n, {{26, 0xFF}, {27, 0x11}}, S::bad_option_index},
-        // Unknown option types are kept for the entries to skip; index 0 with count 0 is no run.
-        {"unknown option type", n, {{46, 0x01}, {26, 0x07}}, S::ok},
-    };
-    for (const auto& c : cases) {
+    const std::tuple<const char*, std::size_t, std::vector<std::pair<std::size_t, std::uint8_t>>,
+                     Sd_status>
+        cases[] = {
+            {"empty", 0, {}, S::too_short},
+            {"header only", 16, {}, S::too_short},
+            {"length beyond the datagram", n, {{7, 49}}, S::bad_length},
+            {"other method", n, {{3, 0x01}}, S::not_sd},
+            {"REQUEST", n, {{14, 0x00}}, S::not_sd},
+            {"interface version 2", n, {{13, 2}}, S::not_sd},
+            {"protocol version 2", n, {{12, 2}}, S::not_sd},
+            {"entries length 15", n, {{23, 15}}, S::bad_entries},
+            {"entries length beyond", n, {{23, 48}}, S::bad_entries},
+            {"entries length 0xFFFFFFF0",
+             n,
+             {{20, 0xFF}, {21, 0xFF}, {22, 0xFF}, {23, 0xF0}},
+             S::bad_entries},
+            {"options length beyond", n, {{43, 13}}, S::bad_options},
+            {"options length missing", 24, {{23, 0}}, S::too_short},
+            {"bytes after the options", n + 1, {}, S::bad_length},
+            {"option runs past its array", n, {{45, 10}}, S::bad_option},
+            {"endpoint option of length 8", n - 1, {{45, 8}, {43, 11}}, S::bad_option},
+            {"first run index beyond", n, {{25, 1}}, S::bad_option_index},
+            {"first run count beyond", n, {{27, 0x20}}, S::bad_option_index},
+            {"second run beyond", n, {{26, 1}, {27, 0x11}}, S::bad_option_index},
+            {"second run index 255", n, {{26, 0xFF}, {27, 0x11}}, S::bad_option_index},
+            // Unknown option types are kept for the entries to skip; index 0 with count 0 is no
+            // run.
+            {"unknown option type", n, {{46, 0x01}, {26, 0x07}}, S::ok},
+        };
+    for (const auto& [name, size, set, status] : cases) {
         Bytes bytes = good;
-        for (const auto& [at, value] : c.set) {
+        for (const auto& [at, value] : set) {
             bytes[at] = value;
         }
-        if (c.size != n) {
-            bytes.resize(c.size);
-            if (c.size >= 8) {
-                patch_u32(bytes, 4, static_cast<std::uint32_t>(c.size - 8));
+        if (size != n) {
+            bytes.resize(size);
+            if (size >= 8) {
+                patch_u32(bytes, 4, static_cast<std::uint32_t>(size - 8));
             }
         }
         Sd_message message;
         std::uint16_t session = 0;
-        EXPECT_EQ(decode_sd(bytes.data(), bytes.size(), message, session), c.status) << c.name;
-        if (c.status == S::ok) {
+        EXPECT_EQ(decode_sd(bytes.data(), bytes.size(), message, session), status) << name;
+        if (status == S::ok) {
             EXPECT_FALSE(message.options.at(0).endpoint());
         }
     }

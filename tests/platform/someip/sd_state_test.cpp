@@ -92,16 +92,10 @@ TEST(Sd_server, answers_a_find_by_unicast_only_when_asked_and_once_announced) {
         << "nothing before the first offer";
     server.on_time(t0 + milliseconds(10));
 
-    struct Case {
-        const char* name;
-        Sd_message find;
-        Ids offered;
-        bool unicast;
-    };
     Sd_message two = find_message(0x0102, true);
     two.entries.push_back(find_message(0x0102, true).entries[0]);
     two.entries.push_back(find_message(0xF190, true).entries[0]);
-    const Case cases[] = {
+    const std::tuple<const char*, Sd_message, Ids, bool> cases[] = {
         {"unicast flag", find_message(0x0102, true), {0x0102}, true},
         {"no unicast flag", find_message(0x0102, false), {0x0102}, false},
         {"any service", find_message(0xFFFF, true), {0x0102, 0xF190}, true},
@@ -110,13 +104,13 @@ TEST(Sd_server, answers_a_find_by_unicast_only_when_asked_and_once_announced) {
         {"major 2", find_message(0x0102, true, 2), {}, true},
         {"same service twice", two, {0x0102, 0xF190}, true},
     };
-    for (const auto& c : cases) {
-        const auto sends = server.on_message(manager_sd, c.find);
-        EXPECT_EQ(services_in(sends), c.offered) << c.name;
+    for (const auto& [name, find, answered, unicast] : cases) {
+        const auto sends = server.on_message(manager_sd, find);
+        EXPECT_EQ(services_in(sends), answered) << name;
         if (!sends.empty()) {
-            EXPECT_EQ(sends[0].unicast_to.has_value(), c.unicast) << c.name;
-            if (c.unicast) {
-                EXPECT_EQ(*sends[0].unicast_to, manager_sd) << c.name;
+            EXPECT_EQ(sends[0].unicast_to.has_value(), unicast) << name;
+            if (unicast) {
+                EXPECT_EQ(*sends[0].unicast_to, manager_sd) << name;
             }
         }
     }
@@ -184,15 +178,7 @@ TEST_F(Client_fixture, the_found_set_changes_only_when_what_was_found_changes) {
     no_option.options.clear();
     Sd_message other_major = offer_message(0x0102, 3, moved);
     other_major.entries[0].major_version = 2;
-    struct Step {
-        const char* name;
-        Sd_message message;
-        int at_ms;
-        std::uint16_t session;
-        bool changes;
-        std::size_t found;
-    };
-    const Step steps[] = {
+    const std::tuple<const char*, Sd_message, int, std::uint16_t, bool, std::size_t> steps[] = {
         {"first offer", offer_message(0x0102, 3), 10, 1, true, 1},
         {"cyclic offer", offer_message(0x0102, 3), 1010, 2, false, 1},
         {"cyclic offer again", offer_message(0x0102, 3), 2010, 3, false, 1},
@@ -208,9 +194,9 @@ TEST_F(Client_fixture, the_found_set_changes_only_when_what_was_found_changes) {
         {"no reboot flag", offer_message(0x0102, 3, vehicle, false), 3090, 2, false, 1},
         {"reboot: flag set again", offer_message(0x0102, 3), 3100, 3, true, 1},
     };
-    for (const auto& s : steps) {
-        EXPECT_EQ(receive(s.message, t0 + milliseconds(s.at_ms), s.session), s.changes) << s.name;
-        EXPECT_EQ(client.found(0x0102).size(), s.found) << s.name;
+    for (const auto& [name, message, at_ms, session, changes, found] : steps) {
+        EXPECT_EQ(receive(message, t0 + milliseconds(at_ms), session), changes) << name;
+        EXPECT_EQ(client.found(0x0102).size(), found) << name;
     }
     EXPECT_EQ(client.counters().reboots, 2u);
     EXPECT_EQ(client.counters().without_endpoint, 2u);

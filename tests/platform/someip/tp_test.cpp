@@ -101,47 +101,39 @@ TEST(Tp_reassembler, hostile_or_late_segment_sequences_are_dropped_and_counted) 
     // `sent` names the segments in the order sent; a letter is that segment with `change`.
     // The last segment comes `late` ms after the others: a message has 2 seconds.
     using C = Tp_counters;
-    struct Case {
-        const char* name;
-        const char* sent;
-        Change change;
-        int late;
-        bool complete;
-        std::uint64_t C::*counter;
-        std::uint64_t count;
-    };
-    const Case cases[] = {
-        {"in order", "012", nullptr, 1999, true, &C::accepted, 3},
-        {"too late", "012", nullptr, 2000, false, &C::expired, 1},
-        {"duplicate", "0112", nullptr, 0, true, &C::overlapping, 1},
-        {"swapped", "021", nullptr, 0, false, &C::out_of_order, 2},
-        {"gap", "0b2", word((1392 + 16) | 1), 0, false, &C::out_of_order, 2},
-        {"size not a multiple of 16", "0b2", cut(16 + 4 + 1000), 0, false, &C::inconsistent, 1},
-        {"empty middle segment", "0b12", cut(20), 0, false, &C::inconsistent, 1},
-        {"no TP header", "0b12", cut(19), 0, true, &C::malformed, 1},
-        {"other interface version", "0b12", byte(13, 2), 0, false, &C::inconsistent, 1},
-        {"other return code", "0b2", byte(15, 1), 0, false, &C::inconsistent, 1},
-        {"offset beyond the limit", "0b2", word(0xFFFFFFF0 | 1), 0, false, &C::oversized, 1},
-        {"last segment beyond the limit", "01c", word(65536), 0, false, &C::oversized, 1},
-    };
-    for (const auto& c : cases) {
+    const std::tuple<const char*, const char*, Change, int, bool, std::uint64_t C::*, std::uint64_t>
+        cases[] = {
+            {"in order", "012", nullptr, 1999, true, &C::accepted, 3},
+            {"too late", "012", nullptr, 2000, false, &C::expired, 1},
+            {"duplicate", "0112", nullptr, 0, true, &C::overlapping, 1},
+            {"swapped", "021", nullptr, 0, false, &C::out_of_order, 2},
+            {"gap", "0b2", word((1392 + 16) | 1), 0, false, &C::out_of_order, 2},
+            {"size not a multiple of 16", "0b2", cut(16 + 4 + 1000), 0, false, &C::inconsistent, 1},
+            {"empty middle segment", "0b12", cut(20), 0, false, &C::inconsistent, 1},
+            {"no TP header", "0b12", cut(19), 0, true, &C::malformed, 1},
+            {"other interface version", "0b12", byte(13, 2), 0, false, &C::inconsistent, 1},
+            {"other return code", "0b2", byte(15, 1), 0, false, &C::inconsistent, 1},
+            {"offset beyond the limit", "0b2", word(0xFFFFFFF0 | 1), 0, false, &C::oversized, 1},
+            {"last segment beyond the limit", "01c", word(65536), 0, false, &C::oversized, 1},
+        };
+    for (const auto& [name, sent, change, late, complete, counter, count] : cases) {
         Tp_reassembler reassembler;
         Reassembled out;
         int completed = 0;
-        for (const char* at = c.sent; *at; ++at) {
+        for (const char* at = sent; *at; ++at) {
             Bytes segment = good.at(*at >= 'a' ? *at - 'a' : *at - '0');
             if (*at >= 'a') {
-                c.change(segment);
+                change(segment);
             }
-            const Time when = t0 + milliseconds(at[1] ? 0 : c.late);
+            const Time when = t0 + milliseconds(at[1] ? 0 : late);
             if (reassembler.add(9, view_of(segment), when, out) == Tp_result::complete) {
                 ++completed;
-                EXPECT_EQ(out.payload, pattern(2800)) << c.name;
+                EXPECT_EQ(out.payload, pattern(2800)) << name;
             }
         }
-        EXPECT_EQ(completed, c.complete ? 1 : 0) << c.name;
-        EXPECT_EQ(reassembler.counters().*c.counter, c.count) << c.name;
-        expect_accounted(reassembler, c.name);
+        EXPECT_EQ(completed, complete ? 1 : 0) << name;
+        EXPECT_EQ(reassembler.counters().*counter, count) << name;
+        expect_accounted(reassembler, name);
     }
     Tp_reassembler idle;  // expired without another segment arriving
     Reassembled out;
