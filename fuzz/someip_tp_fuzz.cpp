@@ -70,9 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           "the segmenter disagrees with the TP rules");
     header.length = static_cast<std::uint32_t>(8 + payload.size());  // as reassembled
 
-    Tp_limits limits;
-    limits.max_peers = 16;  // room for every sender of the schedule
-    limits.max_message = 16384;  // above every payload chosen here
+    // Messages up to 16,384 bytes (above every payload chosen here), 4 per sender, and room
+    // for every sender of the schedule.
+    const Tp_limits limits{16384, 4, 16};
     Tp_reassembler reassembler(limits);
     const Tp_reassembler::Time start{};
     Tp_reassembler::Time now = start;

@@ -143,10 +143,9 @@ TEST(Deployment, service_ids_and_addresses_from_text) {
     EXPECT_EQ(service_id_from_name(did), 0x0102);
     EXPECT_EQ(service_id_from_name("a::r_fF01::B"), 0xFF01);
     EXPECT_EQ(service_id_from_name("d_0102"), 0x0102);
-    EXPECT_FALSE(service_id_from_name("a::d_010::B"));
-    EXPECT_FALSE(service_id_from_name("a::x_0102::B"));
-    EXPECT_FALSE(service_id_from_name("a::d_01023::B"));
-    EXPECT_FALSE(service_id_from_name(""));
+    for (const char* bad : {"a::d_010::B", "a::x_0102::B", "a::d_01023::B", ""}) {
+        EXPECT_FALSE(service_id_from_name(bad)) << bad;
+    }
     EXPECT_EQ(parse_ipv4_address("127.0.0.2"), (std::array<std::uint8_t, 4>{127, 0, 0, 2}));
     EXPECT_FALSE(parse_ipv4_address("127.0.0.256"));
     EXPECT_FALSE(parse_ipv4_address("localhost"));

@@ -1,6 +1,7 @@
 #include "someip/header.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 #include "someip/return_codes.h"
 #include "someip/session_counter.h"

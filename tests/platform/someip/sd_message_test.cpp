@@ -1,6 +1,7 @@
 #include "someip/sd_message.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 #include "someip/sd_packing.h"
 #include "someip/sd_sessions.h"
@@ -108,9 +109,7 @@ TEST(Sd_packing, offering_109_services_takes_several_messages_of_at_most_1416_by
         std::vector<Sd_entry_spec> specs;
         for (std::uint16_t id = 1; id <= 109; ++id) {
             Ipv4_endpoint endpoint = vehicle;
-            if (!shared) {
-                endpoint.port = static_cast<std::uint16_t>(40000 + id);
-            }
+            endpoint.port = static_cast<std::uint16_t>(shared ? 30501 : 40000 + id);
             specs.push_back({offer_of(id), {Sd_option::ipv4_endpoint(endpoint)}});
         }
         Sd_writer writer;
@@ -171,13 +170,8 @@ TEST(Sd_sessions, each_destination_counts_on_its_own_and_the_reboot_flag_clears_
 
 TEST(Reboot_detector, a_set_flag_after_a_clear_one_or_a_session_that_does_not_grow) {
     const Ipv4_endpoint sender{{127, 0, 0, 2}, 30490};
-    struct Step {
-        bool unicast;
-        bool reboot;
-        std::uint16_t session;
-        bool rebooted;
-    };
-    const std::vector<Step> steps = {
+    // Unicast or multicast, reboot flag, session id, and whether that means a reboot.
+    const std::tuple<bool, bool, std::uint16_t, bool> steps[] = {
         {false, true, 1, false},        // first message
         {false, true, 2, false},        // counting up after start
         {false, true, 2, true},         // same session again with the flag
@@ -189,9 +183,8 @@ TEST(Reboot_detector, a_set_flag_after_a_clear_one_or_a_session_that_does_not_gr
         {true, true, 1, true},          // unicast session back to 1
     };
     Reboot_detector detector;
-    for (std::size_t i = 0; i < steps.size(); ++i) {
-        const Step& s = steps[i];
-        EXPECT_EQ(detector.observe(sender, s.unicast, s.reboot, s.session), s.rebooted) << i;
+    for (const auto& [unicast, reboot, session, rebooted] : steps) {
+        EXPECT_EQ(detector.observe(sender, unicast, reboot, session), rebooted) << session;
     }
     Reboot_detector small(4);
     for (std::uint16_t port = 1; port <= 100; ++port) {

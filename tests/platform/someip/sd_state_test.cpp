@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 #include <vector>
 
 #include "someip/sd_client.h"
@@ -93,8 +94,7 @@ TEST(Sd_server, answers_a_find_by_unicast_only_when_asked_and_once_announced) {
     server.on_time(t0 + milliseconds(10));
 
     Sd_message two = find_message(0x0102, true);
-    two.entries.push_back(find_message(0x0102, true).entries[0]);
-    two.entries.push_back(find_message(0xF190, true).entries[0]);
+    two.entries = {two.entries[0], two.entries[0], find_message(0xF190, true).entries[0]};
     const std::tuple<const char*, Sd_message, Ids, bool> cases[] = {
         {"unicast flag", find_message(0x0102, true), {0x0102}, true},
         {"no unicast flag", find_message(0x0102, false), {0x0102}, false},
@@ -108,10 +108,8 @@ TEST(Sd_server, answers_a_find_by_unicast_only_when_asked_and_once_announced) {
         const auto sends = server.on_message(manager_sd, find);
         EXPECT_EQ(services_in(sends), answered) << name;
         if (!sends.empty()) {
-            EXPECT_EQ(sends[0].unicast_to.has_value(), unicast) << name;
-            if (unicast) {
-                EXPECT_EQ(*sends[0].unicast_to, manager_sd) << name;
-            }
+            const auto to = unicast ? std::optional<Ipv4_endpoint>(manager_sd) : std::nullopt;
+            EXPECT_EQ(sends[0].unicast_to, to) << name;
         }
     }
 }

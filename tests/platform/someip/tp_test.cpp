@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 #include <vector>
 
 #include "someip/datagram.h"
@@ -59,8 +60,8 @@ TEST(Tp_segmenter, segments_above_1392_bytes_at_16_byte_offsets_and_they_come_ba
     }
     const auto segments = segments_of(4096);
     ASSERT_EQ(segments.size(), 3u);
-    // Offsets 0, 87 and 174 in 16-byte units, the more flag on all but the last.
-    const std::uint32_t tp_words[] = {0x00000001, 0x00000571, 0x00000AE0};
+    // TP headers: offsets 0, 87 and 174 in 16-byte units, the more flag on all but the last.
+    const Bytes tp[] = {{0, 0, 0x00, 0x01}, {0, 0, 0x05, 0x71}, {0, 0, 0x0A, 0xE0}};
     const std::size_t sizes[] = {1392, 1392, 1312};
     Tp_reassembler reassembler;
     Reassembled out;
@@ -68,8 +69,7 @@ TEST(Tp_segmenter, segments_above_1392_bytes_at_16_byte_offsets_and_they_come_ba
         const Message_view view = view_of(segments[i]);
         EXPECT_EQ(view.header.message_type, 0xA0) << i;
         EXPECT_EQ(view.header.length, 8 + 4 + sizes[i]) << i;
-        EXPECT_EQ(Bytes(segments[i].begin() + 16, segments[i].begin() + 20),
-                  (Bytes{0, 0, std::uint8_t(tp_words[i] >> 8), std::uint8_t(tp_words[i])}));
+        EXPECT_EQ(Bytes(segments[i].begin() + 16, segments[i].begin() + 20), tp[i]) << i;
         EXPECT_EQ(reassembler.add(1, view, t0, out),
                   i < 2 ? Tp_result::incomplete : Tp_result::complete);
     }
@@ -143,10 +143,7 @@ TEST(Tp_reassembler, hostile_or_late_segment_sequences_are_dropped_and_counted) 
 }
 
 TEST(Tp_reassembler, the_limits_on_messages_per_sender_senders_and_message_size_hold) {
-    Tp_limits limits;
-    limits.max_peers = 3;
-    limits.max_message = 4096;
-    Tp_reassembler reassembler(limits);
+    Tp_reassembler reassembler(Tp_limits{4096, 4, 3});  // 4,096-byte messages, 3 senders
     Reassembled out;
     for (std::uint16_t session = 1; session <= 5; ++session) {
         reassembler.add(1, view_of(segments_of(1500, session).at(0)), t0, out);
