@@ -103,8 +103,8 @@ TEST(Tp_reassembler, hostile_or_late_segment_sequences_are_dropped_and_counted) 
     using C = Tp_counters;
     const std::tuple<const char*, const char*, Change, int, bool, std::uint64_t C::*, std::uint64_t>
         cases[] = {
-            {"in order", "012", nullptr, 1999, true, &C::accepted, 3},
-            {"too late", "012", nullptr, 2000, false, &C::expired, 1},
+            {"in order, the last after 1999 ms", "012", nullptr, 1999, true, &C::accepted, 3},
+            {"the last after 2000 ms", "012", nullptr, 2000, false, &C::expired, 1},
             {"duplicate", "0112", nullptr, 0, true, &C::overlapping, 1},
             {"swapped", "021", nullptr, 0, false, &C::out_of_order, 2},
             {"gap", "0b2", word((1392 + 16) | 1), 0, false, &C::out_of_order, 2},
