@@ -1,10 +1,6 @@
 // Fuzz target: one UDP datagram as the SOME/IP transport receives it, read message by
-// message, then judged as the serving side and as the calling side judge it.
-//
-// Checked for every input: each message read lies inside the datagram, its fields are the
-// bytes at their places and it encodes back to them; the serving side answers only
-// requests, with one of four codes; arriving return codes map back or become 0x81
-// invalid; the receive path hands on the same messages and counts the rest.
+// message, judged as the serving and the calling side judge it, and read again by the
+// receive path; each check below names the fault it catches.
 
 #include <cstddef>
 #include <cstdint>
@@ -20,9 +16,11 @@ namespace {
 
 using namespace platform::runtime::someip;
 
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "someip_header_fuzz: %s\n", what);
-    std::abort();
+void check(bool holds, const char* what) {
+    if (!holds) {
+        std::fprintf(stderr, "someip_header_fuzz: %s\n", what);
+        std::abort();
+    }
 }
 
 std::uint32_t be(const std::uint8_t* p, std::size_t n) {
@@ -51,70 +49,55 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint8_t* at = data + offset;
         const std::size_t left = size - offset;
         const Decode_status status = decode_message(at, left, view);
-        if (status == Decode_status::too_short && left >= 16) {
-            fail("a full header reported too short");
-        }
-        if (status == Decode_status::bad_length && left >= 16) {
-            const std::uint32_t length = be(at + 4, 4);
-            if (length >= 8 && length - 8 <= left - 16) {
-                fail("a length that fits reported bad");
-            }
-        }
+        check(status != Decode_status::too_short || left < 16, "a full header reported too short");
+        const std::uint32_t length = left >= 16 ? be(at + 4, 4) : 0;
+        check(status != Decode_status::bad_length || left < 16 || length < 8 ||
+                  length - 8 > left - 16,
+              "a length that fits reported bad");
         if (status != Decode_status::ok) {
             break;
         }
         const Header& h = view.header;
-        if (h.service_id != be(at, 2) || h.method_id != be(at + 2, 2) ||
-            h.length != be(at + 4, 4) || h.client_id != be(at + 8, 2) ||
-            h.session_id != be(at + 10, 2) || h.protocol_version != at[12] ||
-            h.interface_version != at[13] || h.message_type != at[14] || h.return_code != at[15]) {
-            fail("a header field read from the wrong place");
-        }
-        if (view.size != 8 + static_cast<std::size_t>(h.length) || view.size > left ||
-            view.payload != at + 16 || view.payload_size + 16 != view.size) {
-            fail("a message outside the datagram");
-        }
-        if (encode_message(h, view.payload, view.payload_size) != Bytes(at, at + view.size)) {
-            fail("the message does not encode back to its bytes");
-        }
+        check(h.service_id == be(at, 2) && h.method_id == be(at + 2, 2) && h.length == length &&
+                  h.client_id == be(at + 8, 2) && h.session_id == be(at + 10, 2) &&
+                  h.protocol_version == at[12] && h.interface_version == at[13] &&
+                  h.message_type == at[14] && h.return_code == at[15],
+              "a header field read from the wrong place");
+        check(view.size == 8 + static_cast<std::size_t>(h.length) && view.size <= left &&
+                  view.payload == at + 16 && view.payload_size + 16 == view.size,
+              "a message outside the datagram");
+        check(encode_message(h, view.payload, view.payload_size) == Bytes(at, at + view.size),
+              "the message does not encode back to its bytes");
 
-        const Request_check check = check_request(h, lookup);
-        if (h.message_type != message_type::request && check.verdict != Request_verdict::drop) {
-            fail("a non-request served or answered");
-        }
-        if (check.verdict == Request_verdict::answer_error) {
-            const std::uint8_t c = check.return_code;
-            if (c != 0x02 && c != 0x03 && c != 0x07 && c != 0x08) {
-                fail("an error answer with an unexpected code");
-            }
+        const Request_check judged = check_request(h, lookup);
+        check(h.message_type == message_type::request || judged.verdict == Request_verdict::drop,
+              "a non-request served or answered");
+        if (judged.verdict == Request_verdict::answer_error) {
+            const std::uint8_t c = judged.return_code;
+            check(c == 0x02 || c == 0x03 || c == 0x07 || c == 0x08,
+                  "an error answer with an unexpected code");
             const Header reply = reply_header(h, message_type::error, c);
-            if (reply.message_id() != h.message_id() || reply.request_id() != h.request_id() ||
-                reply.interface_version != h.interface_version || !is_reply(reply)) {
-                fail("an error reply that does not echo the request");
-            }
+            check(reply.message_id() == h.message_id() && reply.request_id() == h.request_id() &&
+                      reply.interface_version == h.interface_version && is_reply(reply),
+                  "an error reply that does not echo the request");
         }
-        if (check.verdict == Request_verdict::serve &&
-            (lookup(h.service_id) == nullptr || h.protocol_version != 1 ||
-             h.interface_version != lookup(h.service_id)->major_version)) {
-            fail("a bad request served");
-        }
+        const Served_service* served = lookup(h.service_id);
+        check(
+            judged.verdict != Request_verdict::serve ||
+                (served && h.protocol_version == 1 && h.interface_version == served->major_version),
+            "a bad request served");
 
         if (is_reply(h)) {
             const Handler_code code = from_wire(h.type_without_tp(), h.return_code);
             const Wire_code back = to_wire(code.code);
-            if (code.valid && (!back.carried || back.message_type != h.type_without_tp() ||
-                               back.return_code != h.return_code)) {
-                fail("a valid return code that does not map back");
-            }
-            if (!code.valid && code.code != 0x81) {
-                fail("an invalid return code not handed on as 0x81");
-            }
+            check(!code.valid || (back.carried && back.message_type == h.type_without_tp() &&
+                                  back.return_code == h.return_code),
+                  "a valid return code that does not map back");
+            check(code.valid || code.code == 0x81, "an invalid return code not handed on as 0x81");
         }
         offset += view.size;
         segments += h.is_tp() ? 1 : 0;
-        if (++messages > size / 16 + 1) {
-            fail("more messages than the datagram can hold");
-        }
+        check(++messages <= size / 16 + 1, "more messages than the datagram can hold");
     }
 
     // The receive path agrees: as many whole messages (a TP message of one segment is
@@ -123,15 +106,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Datagram_counters counters;
     std::vector<Incoming_message> whole;
     read_datagram(data, size, 1, Tp_reassembler::Time{}, reassembler, whole, counters);
-    if (whole.size() != counters.messages || reassembler.counters().segments != segments ||
-        whole.size() != messages - segments + reassembler.counters().completed ||
-        counters.malformed != (offset < size ? 1u : 0u)) {
-        fail("the receive path disagrees with the messages of the datagram");
-    }
+    check(whole.size() == counters.messages && reassembler.counters().segments == segments &&
+              whole.size() == messages - segments + reassembler.counters().completed &&
+              counters.malformed == (offset < size ? 1u : 0u),
+          "the receive path disagrees with the messages of the datagram");
     for (const auto& message : whole) {
-        if (message.header.is_tp() || message.payload.size() + 8 != message.header.length) {
-            fail("a message handed on with the TP flag or a wrong length");
-        }
+        check(!message.header.is_tp() && message.payload.size() + 8 == message.header.length,
+              "a message handed on with the TP flag or a wrong length");
     }
     return 0;
 }

@@ -1,14 +1,9 @@
 // Fuzz target: SOME/IP-TP reassembly. The input first chooses a message (payload size and
 // contents), which this target cuts into segments by the TP rules on its own (1,392 bytes,
 // offsets in 16-byte units, the more flag on all but the last) and compares with the
-// segmenter's; then it plays a schedule of segment deliveries taken from the rest of the
-// input: a segment in any order, duplicated or corrupted, another sender's segment, raw
-// datagrams, time steps.
-//
-// Checked for every input: a message reassembled for the chosen key is exactly the chosen
-// payload and header (unless a corrupted segment was sent); segments delivered in order within the
-// time complete it; every segment ends up accepted or in one drop count; every message started is
-// completed, expired, discarded or still in progress; the bytes held stay within the limits.
+// segmenter's; then it plays a schedule of deliveries taken from the rest of the input: a
+// segment in any order, duplicated or corrupted, another sender's segment, time steps.
+// Each check below names the fault it catches.
 
 #include <cstddef>
 #include <cstdint>
@@ -23,29 +18,22 @@ namespace {
 using namespace platform::runtime::someip;
 using std::chrono::milliseconds;
 
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "someip_tp_fuzz: %s\n", what);
-    std::abort();
-}
-
-void be32(Bytes& out, std::uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        out.push_back(static_cast<std::uint8_t>(v >> shift));
+void check(bool holds, const char* what) {
+    if (!holds) {
+        std::fprintf(stderr, "someip_tp_fuzz: %s\n", what);
+        std::abort();
     }
 }
 
-// The segments of `payload` under a RESPONSE header of session `session`, built here from
-// the rules alone.
-std::vector<Bytes> segments_of(const Bytes& payload, std::uint16_t session) {
+// The segments of `payload` under the RESPONSE header below, built here from the rules alone.
+std::vector<Bytes> segments_of(const Bytes& payload) {
     std::vector<Bytes> out;
     for (std::size_t offset = 0; offset < payload.size(); offset += 1392) {
         const std::size_t n = std::min<std::size_t>(1392, payload.size() - offset);
         const bool more = offset + n < payload.size();
-        Bytes s{0xF1, 0xAF, 0x00, 0x01};
-        be32(s, static_cast<std::uint32_t>(8 + 4 + n));
-        s.insert(s.end(), {0x00, 0x01, static_cast<std::uint8_t>(session >> 8),
-                           static_cast<std::uint8_t>(session), 0x01, 0x01, 0xA0, 0x00});
-        be32(s, static_cast<std::uint32_t>((offset / 16) << 4 | (more ? 1 : 0)));
+        Bytes s{0xF1, 0xAF, 0, 1, 0, 0, 0, 0, 0, 1, 0, 0x42, 1, 1, 0xA0, 0, 0, 0, 0, 0};
+        patch_u32(s, 4, static_cast<std::uint32_t>(8 + 4 + n));
+        patch_u32(s, 16, static_cast<std::uint32_t>((offset / 16) << 4 | (more ? 1 : 0)));
         s.insert(s.end(), payload.begin() + static_cast<std::ptrdiff_t>(offset),
                  payload.begin() + static_cast<std::ptrdiff_t>(offset + n));
         out.push_back(std::move(s));
@@ -55,17 +43,13 @@ std::vector<Bytes> segments_of(const Bytes& payload, std::uint16_t session) {
 
 void check_counts(const Tp_reassembler& r) {
     const Tp_counters& n = r.counters();
-    if (n.segments != n.accepted + n.dropped()) {
-        fail("a segment neither accepted nor counted as dropped");
-    }
-    if (n.started != n.completed + n.expired + n.discarded + r.in_progress()) {
-        fail("a message started but not accounted for");
-    }
+    check(n.segments == n.accepted + n.dropped(), "a segment neither accepted nor dropped");
+    check(n.started == n.completed + n.expired + n.discarded + r.in_progress(),
+          "a message started but not accounted for");
     const Tp_limits& l = r.limits();
-    if (r.bytes_held() > l.max_peers * l.max_messages_per_peer * l.max_message ||
-        r.in_progress() > l.max_peers * l.max_messages_per_peer) {
-        fail("more held than the limits allow");
-    }
+    check(r.bytes_held() <= l.max_peers * l.max_messages_per_peer * l.max_message &&
+              r.in_progress() <= l.max_peers * l.max_messages_per_peer,
+          "more held than the limits allow");
 }
 
 }  // namespace
@@ -79,24 +63,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < payload_size; ++i) {
         payload[i] = static_cast<std::uint8_t>(data[2] + i * data[3]);
     }
-    const std::vector<Bytes> segments = segments_of(payload, 0x0042);
-    Header header;
-    header.service_id = 0xF1AF;
-    header.method_id = 1;
-    header.client_id = 1;
-    header.session_id = 0x0042;
-    header.interface_version = 1;
-    header.message_type = message_type::response;
-    if (segment_message(header, payload.data(), payload.size()) != segments) {
-        fail("the segmenter disagrees with the TP rules");
-    }
+    const std::vector<Bytes> segments = segments_of(payload);
+    // Service 0xF1AF, method 1, client 1, session 0x42, interface version 1, RESPONSE.
+    Header header{0xF1AF, 1, 8, 1, 0x0042, 1, 1, message_type::response};
+    check(segment_message(header, payload.data(), payload.size()) == segments,
+          "the segmenter disagrees with the TP rules");
+    header.length = static_cast<std::uint32_t>(8 + payload.size());  // as reassembled
 
-    Tp_limits limits;
-    limits.max_peers = 16;  // room for every sender of the schedule
-    limits.max_message = 16384;
+    // Messages up to 16,384 bytes (above every payload chosen here), 4 per sender, and room
+    // for every sender of the schedule.
+    const Tp_limits limits{16384, 4, 16};
     Tp_reassembler reassembler(limits);
-    Tp_reassembler::Time now{};
-    const Tp_reassembler::Time start = now;
+    const Tp_reassembler::Time start{};
+    Tp_reassembler::Time now = start;
     bool in_order = true;
     bool corrupted = false;  // a corrupted payload byte may well be reassembled
     std::size_t next = 0;
@@ -110,14 +89,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return;
         }
         if (reassembler.add(peer, view, now, out) == Tp_result::complete && peer == 1 &&
-            out.header.session_id == 0x0042 && out.header.service_id == 0xF1AF &&
-            out.header.method_id == 1 && out.header.client_id == 1 &&
+            out.header.message_id() == header.message_id() &&
+            out.header.request_id() == header.request_id() &&
             out.header.message_type == message_type::response) {
-            Header expected = header;
-            expected.length = static_cast<std::uint32_t>(8 + payload.size());
-            if (!corrupted && (out.payload != payload || out.header != expected)) {
-                fail("a reassembled message differs from the one segmented");
-            }
+            check(corrupted || (out.payload == payload && out.header == header),
+                  "a reassembled message differs from the one segmented");
             completed = true;
         }
         check_counts(reassembler);
@@ -155,10 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
         }
     }
-    if (in_order && next == segments.size() && now - start < limits.timeout && !completed &&
-        payload.size() <= limits.max_message) {
-        fail("segments delivered in order within the time did not complete");
-    }
-    check_counts(reassembler);
+    check(!in_order || next < segments.size() || now - start >= limits.timeout || completed,
+          "segments delivered in order within the time did not complete");
     return 0;
 }

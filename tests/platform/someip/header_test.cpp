@@ -1,8 +1,7 @@
 #include "someip/header.h"
 
 #include <gtest/gtest.h>
-
-#include <map>
+#include <tuple>
 
 #include "someip/return_codes.h"
 #include "someip/session_counter.h"
@@ -14,14 +13,9 @@ namespace {
 
 using namespace platform::runtime::someip;
 
+// Service 0x0102, method 1, length, client 1, session 0x1234, protocol 1, interface 1.
 Header request_header() {
-    Header header;
-    header.service_id = 0x0102;
-    header.method_id = 0x0001;
-    header.client_id = 0x0001;
-    header.session_id = 0x1234;
-    header.interface_version = 1;
-    return header;
+    return {0x0102, 0x0001, 8, 0x0001, 0x1234, 1, 1};
 }
 
 TEST(Someip_header, encodes_big_endian_and_decodes_back) {
@@ -61,41 +55,34 @@ TEST(Someip_header, malformed_datagrams_are_reported_not_read) {
 }
 
 TEST(Someip_header, the_serving_side_answers_each_bad_request_with_its_error) {
-    const std::map<std::uint16_t, Served_service> served{{0x0102, {1, {0, 1}}}};
-    const Service_lookup lookup = [&](std::uint16_t id) -> const Served_service* {
-        const auto found = served.find(id);
-        return found == served.end() ? nullptr : &found->second;
+    const Served_service served{1, {0, 1}};
+    const Service_lookup lookup = [&](std::uint16_t id) {
+        return id == 0x0102 ? &served : nullptr;
     };
-    struct Case {
-        const char* name;
-        void (*change)(Header&);
-        Request_verdict verdict;
-        std::uint8_t code;
-    };
-    const Case cases[] = {
-        {"good", [](Header&) {}, Request_verdict::serve, 0x00},
-        {"unknown service", [](Header& h) { h.service_id = 0x0103; }, Request_verdict::answer_error,
-         0x02},
-        {"unknown method", [](Header& h) { h.method_id = 2; }, Request_verdict::answer_error, 0x03},
-        {"wrong interface version", [](Header& h) { h.interface_version = 2; },
-         Request_verdict::answer_error, 0x08},
-        {"protocol before service",
-         [](Header& h) {
-             h.protocol_version = 2;
-             h.service_id = 0x0999;
-         },
-         Request_verdict::answer_error, 0x07},
-        {"NOTIFICATION", [](Header& h) { h.message_type = message_type::notification; },
-         Request_verdict::drop, 0},
-        {"TP segment", [](Header& h) { h.message_type = message_type::tp_flag; },
-         Request_verdict::drop, 0},
-    };
-    for (const auto& c : cases) {
-        Header header = request_header();
-        c.change(header);
-        const Request_check check = check_request(header, lookup);
-        EXPECT_EQ(check.verdict, c.verdict) << c.name;
-        EXPECT_EQ(check.return_code, c.code) << c.name;
+    // Each case sets header bytes of a good request: service at 0, method at 2, protocol
+    // version at 12, interface version at 13, message type at 14.
+    using V = Request_verdict;
+    const std::tuple<const char*, std::vector<std::pair<std::size_t, std::uint8_t>>,
+                     Request_verdict, std::uint8_t>
+        cases[] = {
+            {"good", {}, V::serve, 0x00},
+            {"unknown service", {{1, 0x03}}, V::answer_error, 0x02},
+            {"unknown method", {{3, 2}}, V::answer_error, 0x03},
+            {"wrong interface version", {{13, 2}}, V::answer_error, 0x08},
+            {"protocol before service", {{12, 2}, {0, 0x09}}, V::answer_error, 0x07},
+            {"NOTIFICATION", {{14, message_type::notification}}, V::drop, 0},
+            {"TP segment", {{14, message_type::tp_flag}}, V::drop, 0},
+        };
+    for (const auto& [name, set, verdict, code] : cases) {
+        Bytes bytes = encode_message(request_header(), Bytes{});
+        for (const auto& [at, value] : set) {
+            bytes[at] = value;
+        }
+        Message_view view;
+        ASSERT_EQ(decode_message(bytes.data(), bytes.size(), view), Decode_status::ok);
+        const Request_check check = check_request(view.header, lookup);
+        EXPECT_EQ(check.verdict, verdict) << name;
+        EXPECT_EQ(check.return_code, code) << name;
     }
 }
 

@@ -1,8 +1,7 @@
 #include "someip/sd_message.h"
 
 #include <gtest/gtest.h>
-
-#include <functional>
+#include <tuple>
 
 #include "someip/sd_packing.h"
 #include "someip/sd_sessions.h"
@@ -16,24 +15,15 @@ using namespace platform::runtime::someip;
 
 const Ipv4_endpoint vehicle{{127, 0, 0, 2}, 30501, l4_protocol::udp};
 
-Sd_entry offer_of(std::uint16_t service_id, std::uint32_t ttl = 3) {
-    Sd_entry entry;
-    entry.type = entry_type::offer_service;
-    entry.service_id = service_id;
-    entry.instance_id = 1;
-    entry.major_version = 1;
-    entry.minor_version = 0;
-    entry.ttl = ttl;
-    entry.first_count = 1;
-    return entry;
+// Type, option runs (index, index, count, count), service, instance, major, TTL, minor.
+Sd_entry offer_of(std::uint16_t service_id) {
+    return {entry_type::offer_service, 0, 0, 1, 0, service_id, 1, 1, 3, 0};
 }
 
 Sd_message one_offer() {
-    Sd_message message;
-    message.flags = sd_flag::reboot | sd_flag::unicast;
-    message.entries.push_back(offer_of(0x0102));
-    message.options.push_back(Sd_option::ipv4_endpoint(vehicle));
-    return message;
+    return {sd_flag::reboot | sd_flag::unicast,
+            {offer_of(0x0102)},
+            {Sd_option::ipv4_endpoint(vehicle)}};
 }
 
 TEST(Sd_message, an_offer_has_the_expected_bytes_and_decodes_back) {
@@ -60,84 +50,58 @@ TEST(Sd_message, an_offer_has_the_expected_bytes_and_decodes_back) {
 
 TEST(Sd_message, malformed_messages_are_refused_with_their_reason) {
     const Bytes good = encode_sd(one_offer(), 1);
-    // Offsets in `good`: entries length at 20, the entry's option run at 25 and counts at
-    // 27, options length at 40, the option's length at 44.
-    const auto with = [&](const std::function<void(Bytes&)>& change) {
+    // Offsets in `good`: length at 4, entries length at 20, the entry's option run at 25
+    // and counts at 27, options length at 40, the option's length at 44. Each case sets
+    // bytes, then cuts or pads to `size` with the length field following.
+    const std::size_t n = good.size();
+    using S = Sd_status;
+    const std::tuple<const char*, std::size_t, std::vector<std::pair<std::size_t, std::uint8_t>>,
+                     Sd_status>
+        cases[] = {
+            {"empty", 0, {}, S::too_short},
+            {"header only", 16, {}, S::too_short},
+            {"length beyond the datagram", n, {{7, 49}}, S::bad_length},
+            {"other method", n, {{3, 0x01}}, S::not_sd},
+            {"REQUEST", n, {{14, 0x00}}, S::not_sd},
+            {"interface version 2", n, {{13, 2}}, S::not_sd},
+            {"protocol version 2", n, {{12, 2}}, S::not_sd},
+            {"entries length 15", n, {{23, 15}}, S::bad_entries},
+            {"entries length beyond", n, {{23, 48}}, S::bad_entries},
+            {"entries length 0xFFFFFFF0",
+             n,
+             {{20, 0xFF}, {21, 0xFF}, {22, 0xFF}, {23, 0xF0}},
+             S::bad_entries},
+            {"options length beyond", n, {{43, 13}}, S::bad_options},
+            {"options length missing", 24, {{23, 0}}, S::too_short},
+            {"bytes after the options", n + 1, {}, S::bad_length},
+            {"option runs past its array", n, {{45, 10}}, S::bad_option},
+            {"endpoint option of length 8", n - 1, {{45, 8}, {43, 11}}, S::bad_option},
+            {"first run index beyond", n, {{25, 1}}, S::bad_option_index},
+            {"first run count beyond", n, {{27, 0x20}}, S::bad_option_index},
+            {"second run beyond", n, {{26, 1}, {27, 0x11}}, S::bad_option_index},
+            {"second run index 255", n, {{26, 0xFF}, {27, 0x11}}, S::bad_option_index},
+            // Unknown option types are kept for the entries to skip; index 0 with count 0 is no
+            // run.
+            {"unknown option type", n, {{46, 0x01}, {26, 0x07}}, S::ok},
+        };
+    for (const auto& [name, size, set, status] : cases) {
         Bytes bytes = good;
-        change(bytes);
-        return bytes;
-    };
-    const auto grow = [](Bytes& b, std::size_t extra) {
-        b.insert(b.end(), extra, 0);
-        patch_u32(b, 4, static_cast<std::uint32_t>(b.size() - 8));
-    };
-    struct Case {
-        const char* name;
-        Bytes bytes;
-        Sd_status status;
-    };
-    const Case cases[] = {
-        {"empty", {}, Sd_status::too_short},
-        {"header only", with([](Bytes& b) {
-             b.resize(16);
-             patch_u32(b, 4, 8);
-         }),
-         Sd_status::too_short},
-        {"length beyond the datagram", with([](Bytes& b) { b.pop_back(); }), Sd_status::bad_length},
-        {"other method", with([](Bytes& b) { b[3] = 0x01; }), Sd_status::not_sd},
-        {"REQUEST", with([](Bytes& b) { b[14] = 0x00; }), Sd_status::not_sd},
-        {"interface version 2", with([](Bytes& b) { b[13] = 2; }), Sd_status::not_sd},
-        {"protocol version 2", with([](Bytes& b) { b[12] = 2; }), Sd_status::not_sd},
-        {"entries length 15", with([](Bytes& b) { patch_u32(b, 20, 15); }), Sd_status::bad_entries},
-        {"entries length beyond", with([](Bytes& b) { patch_u32(b, 20, 48); }),
-         Sd_status::bad_entries},
-        {"entries length 0xFFFFFFF0", with([](Bytes& b) { patch_u32(b, 20, 0xFFFFFFF0); }),
-         Sd_status::bad_entries},
-        {"options length beyond", with([](Bytes& b) { patch_u32(b, 40, 13); }),
-         Sd_status::bad_options},
-        {"options length missing", with([](Bytes& b) {
-             patch_u32(b, 20, 0);
-             b.resize(24);
-             patch_u32(b, 4, 16);
-         }),
-         Sd_status::too_short},
-        {"bytes after the options", with([&](Bytes& b) { grow(b, 1); }), Sd_status::bad_length},
-        {"option runs past its array", with([](Bytes& b) { b[45] = 10; }), Sd_status::bad_option},
-        {"endpoint option of length 8", with([](Bytes& b) {
-             b[45] = 8;
-             b.pop_back();
-             patch_u32(b, 4, static_cast<std::uint32_t>(b.size() - 8));
-             patch_u32(b, 40, 11);
-         }),
-         Sd_status::bad_option},
-        {"first run index beyond", with([](Bytes& b) { b[25] = 1; }), Sd_status::bad_option_index},
-        {"first run count beyond", with([](Bytes& b) { b[27] = 0x20; }),
-         Sd_status::bad_option_index},
-        {"second run beyond", with([](Bytes& b) {
-             b[26] = 1;
-             b[27] = 0x11;
-         }),
-         Sd_status::bad_option_index},
-        {"second run index 255", with([](Bytes& b) {
-             b[26] = 0xFF;
-             b[27] = 0x11;
-         }),
-         Sd_status::bad_option_index},
-    };
-    for (const auto& c : cases) {
+        for (const auto& [at, value] : set) {
+            bytes[at] = value;
+        }
+        if (size != n) {
+            bytes.resize(size);
+            if (size >= 8) {
+                patch_u32(bytes, 4, static_cast<std::uint32_t>(size - 8));
+            }
+        }
         Sd_message message;
         std::uint16_t session = 0;
-        EXPECT_EQ(decode_sd(c.bytes.data(), c.bytes.size(), message, session), c.status) << c.name;
+        EXPECT_EQ(decode_sd(bytes.data(), bytes.size(), message, session), status) << name;
+        if (status == S::ok) {
+            EXPECT_FALSE(message.options.at(0).endpoint());
+        }
     }
-    // Unknown option types are kept for the entries to skip; an index 0 with count 0 is no run.
-    Bytes unknown_option = good;
-    unknown_option[46] = 0x01;
-    unknown_option[26] = 0x07;
-    Sd_message message;
-    std::uint16_t session = 0;
-    EXPECT_EQ(decode_sd(unknown_option.data(), unknown_option.size(), message, session),
-              Sd_status::ok);
-    EXPECT_FALSE(message.options.at(0).endpoint());
 }
 
 TEST(Sd_packing, offering_109_services_takes_several_messages_of_at_most_1416_bytes) {
@@ -145,9 +109,7 @@ TEST(Sd_packing, offering_109_services_takes_several_messages_of_at_most_1416_by
         std::vector<Sd_entry_spec> specs;
         for (std::uint16_t id = 1; id <= 109; ++id) {
             Ipv4_endpoint endpoint = vehicle;
-            if (!shared) {
-                endpoint.port = static_cast<std::uint16_t>(40000 + id);
-            }
+            endpoint.port = static_cast<std::uint16_t>(shared ? 30501 : 40000 + id);
             specs.push_back({offer_of(id), {Sd_option::ipv4_endpoint(endpoint)}});
         }
         Sd_writer writer;
@@ -208,13 +170,8 @@ TEST(Sd_sessions, each_destination_counts_on_its_own_and_the_reboot_flag_clears_
 
 TEST(Reboot_detector, a_set_flag_after_a_clear_one_or_a_session_that_does_not_grow) {
     const Ipv4_endpoint sender{{127, 0, 0, 2}, 30490};
-    struct Step {
-        bool unicast;
-        bool reboot;
-        std::uint16_t session;
-        bool rebooted;
-    };
-    const std::vector<Step> steps = {
+    // Unicast or multicast, reboot flag, session id, and whether that means a reboot.
+    const std::tuple<bool, bool, std::uint16_t, bool> steps[] = {
         {false, true, 1, false},        // first message
         {false, true, 2, false},        // counting up after start
         {false, true, 2, true},         // same session again with the flag
@@ -226,9 +183,8 @@ TEST(Reboot_detector, a_set_flag_after_a_clear_one_or_a_session_that_does_not_gr
         {true, true, 1, true},          // unicast session back to 1
     };
     Reboot_detector detector;
-    for (std::size_t i = 0; i < steps.size(); ++i) {
-        const Step& s = steps[i];
-        EXPECT_EQ(detector.observe(sender, s.unicast, s.reboot, s.session), s.rebooted) << i;
+    for (const auto& [unicast, reboot, session, rebooted] : steps) {
+        EXPECT_EQ(detector.observe(sender, unicast, reboot, session), rebooted) << session;
     }
     Reboot_detector small(4);
     for (std::uint16_t port = 1; port <= 100; ++port) {

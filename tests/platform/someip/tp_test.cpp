@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 #include <vector>
 
 #include "someip/datagram.h"
@@ -18,15 +19,9 @@ using std::chrono::milliseconds;
 
 const Time t0{};
 
+// Service 0xF1AF, method 1, length, client 1, session, protocol 1, interface 1, RESPONSE.
 Header response_header(std::uint16_t session = 7) {
-    Header header;
-    header.service_id = 0xF1AF;
-    header.method_id = 1;
-    header.client_id = 1;
-    header.session_id = session;
-    header.interface_version = 1;
-    header.message_type = message_type::response;
-    return header;
+    return {0xF1AF, 1, 8, 1, session, 1, 1, message_type::response};
 }
 
 Bytes pattern(std::size_t size) {
@@ -65,8 +60,8 @@ TEST(Tp_segmenter, segments_above_1392_bytes_at_16_byte_offsets_and_they_come_ba
     }
     const auto segments = segments_of(4096);
     ASSERT_EQ(segments.size(), 3u);
-    // Offsets 0, 87 and 174 in 16-byte units, the more flag on all but the last.
-    const std::uint32_t tp_words[] = {0x00000001, 0x00000571, 0x00000AE0};
+    // TP headers: offsets 0, 87 and 174 in 16-byte units, the more flag on all but the last.
+    const Bytes tp[] = {{0, 0, 0x00, 0x01}, {0, 0, 0x05, 0x71}, {0, 0, 0x0A, 0xE0}};
     const std::size_t sizes[] = {1392, 1392, 1312};
     Tp_reassembler reassembler;
     Reassembled out;
@@ -74,8 +69,7 @@ TEST(Tp_segmenter, segments_above_1392_bytes_at_16_byte_offsets_and_they_come_ba
         const Message_view view = view_of(segments[i]);
         EXPECT_EQ(view.header.message_type, 0xA0) << i;
         EXPECT_EQ(view.header.length, 8 + 4 + sizes[i]) << i;
-        EXPECT_EQ(Bytes(segments[i].begin() + 16, segments[i].begin() + 20),
-                  (Bytes{0, 0, std::uint8_t(tp_words[i] >> 8), std::uint8_t(tp_words[i])}));
+        EXPECT_EQ(Bytes(segments[i].begin() + 16, segments[i].begin() + 20), tp[i]) << i;
         EXPECT_EQ(reassembler.add(1, view, t0, out),
                   i < 2 ? Tp_result::incomplete : Tp_result::complete);
     }
@@ -88,115 +82,68 @@ TEST(Tp_segmenter, segments_above_1392_bytes_at_16_byte_offsets_and_they_come_ba
 
 // A 3-segment message (1392 + 1392 + 16 bytes) sent in a hostile way: what arrives whole,
 // and which counter each dropped segment lands in.
-TEST(Tp_reassembler, hostile_segment_sequences_are_dropped_and_counted) {
+TEST(Tp_reassembler, hostile_or_late_segment_sequences_are_dropped_and_counted) {
     const auto good = segments_of(2800);
     ASSERT_EQ(good.size(), 3u);
-    const auto with = [&](std::size_t index, const std::function<void(Bytes&)>& change) {
-        Bytes bytes = good.at(index);
-        change(bytes);
-        return bytes;
+    using Change = std::function<void(Bytes&)>;
+    const auto word = [](std::uint32_t w) -> Change {
+        return [w](Bytes& b) { patch_u32(b, 16, w); };
     };
-    const auto set_word = [](std::uint32_t word) {
-        return [word](Bytes& b) { patch_u32(b, 16, word); };
+    const auto byte = [](std::size_t at, std::uint8_t v) -> Change {
+        return [=](Bytes& b) { b[at] = v; };
     };
-    const auto cut = [](std::size_t keep) {
+    const auto cut = [](std::size_t keep) -> Change {
         return [keep](Bytes& b) {
             b.resize(keep);
             patch_u32(b, 4, static_cast<std::uint32_t>(keep - 8));
         };
     };
-    struct Case {
-        const char* name;
-        std::vector<Bytes> sent;
-        bool complete;
-        std::uint64_t Tp_counters::*counter;
-        std::uint64_t count;
-    };
-    const Case cases[] = {
-        {"in order", {good[0], good[1], good[2]}, true, &Tp_counters::accepted, 3},
-        {"duplicate", {good[0], good[1], good[1], good[2]}, true, &Tp_counters::overlapping, 1},
-        {"swapped", {good[0], good[2], good[1]}, false, &Tp_counters::out_of_order, 2},
-        {"gap",
-         {good[0], with(1, set_word((1392 + 16) | 1)), good[2]},
-         false,
-         &Tp_counters::out_of_order,
-         2},
-        {"size not a multiple of 16",
-         {good[0], with(1, cut(16 + 4 + 1000)), good[2]},
-         false,
-         &Tp_counters::inconsistent,
-         1},
-        {"empty middle segment",
-         {good[0], with(1, cut(20)), good[1], good[2]},
-         false,
-         &Tp_counters::inconsistent,
-         1},
-        {"no TP header",
-         {good[0], with(1, cut(19)), good[1], good[2]},
-         true,
-         &Tp_counters::malformed,
-         1},
-        {"other interface version",
-         {good[0], with(1, [](Bytes& b) { b[13] = 2; }), good[1], good[2]},
-         false,
-         &Tp_counters::inconsistent,
-         1},
-        {"other return code",
-         {good[0], with(1, [](Bytes& b) { b[15] = 1; }), good[2]},
-         false,
-         &Tp_counters::inconsistent,
-         1},
-        {"offset beyond the limit",
-         {good[0], with(1, set_word(0xFFFFFFF0 | 1)), good[2]},
-         false,
-         &Tp_counters::oversized,
-         1},
-        {"last segment beyond the limit",
-         {good[0], good[1], with(2, set_word(65536))},
-         false,
-         &Tp_counters::oversized,
-         1},
-    };
-    for (const auto& c : cases) {
+    // `sent` names the segments in the order sent; a letter is that segment with `change`.
+    // The last segment comes `late` ms after the others: a message has 2 seconds.
+    using C = Tp_counters;
+    const std::tuple<const char*, const char*, Change, int, bool, std::uint64_t C::*, std::uint64_t>
+        cases[] = {
+            {"in order, the last after 1999 ms", "012", nullptr, 1999, true, &C::accepted, 3},
+            {"the last after 2000 ms", "012", nullptr, 2000, false, &C::expired, 1},
+            {"duplicate", "0112", nullptr, 0, true, &C::overlapping, 1},
+            {"swapped", "021", nullptr, 0, false, &C::out_of_order, 2},
+            {"gap", "0b2", word((1392 + 16) | 1), 0, false, &C::out_of_order, 2},
+            {"size not a multiple of 16", "0b2", cut(16 + 4 + 1000), 0, false, &C::inconsistent, 1},
+            {"empty middle segment", "0b12", cut(20), 0, false, &C::inconsistent, 1},
+            {"no TP header", "0b12", cut(19), 0, true, &C::malformed, 1},
+            {"other interface version", "0b12", byte(13, 2), 0, false, &C::inconsistent, 1},
+            {"other return code", "0b2", byte(15, 1), 0, false, &C::inconsistent, 1},
+            {"offset beyond the limit", "0b2", word(0xFFFFFFF0 | 1), 0, false, &C::oversized, 1},
+            {"last segment beyond the limit", "01c", word(65536), 0, false, &C::oversized, 1},
+        };
+    for (const auto& [name, sent, change, late, complete, counter, count] : cases) {
         Tp_reassembler reassembler;
         Reassembled out;
         int completed = 0;
-        for (const auto& segment : c.sent) {
-            if (reassembler.add(9, view_of(segment), t0, out) == Tp_result::complete) {
+        for (const char* at = sent; *at; ++at) {
+            Bytes segment = good.at(*at >= 'a' ? *at - 'a' : *at - '0');
+            if (*at >= 'a') {
+                change(segment);
+            }
+            const Time when = t0 + milliseconds(at[1] ? 0 : late);
+            if (reassembler.add(9, view_of(segment), when, out) == Tp_result::complete) {
                 ++completed;
-                EXPECT_EQ(out.payload, pattern(2800)) << c.name;
+                EXPECT_EQ(out.payload, pattern(2800)) << name;
             }
         }
-        EXPECT_EQ(completed, c.complete ? 1 : 0) << c.name;
-        EXPECT_EQ(reassembler.counters().*c.counter, c.count) << c.name;
-        expect_accounted(reassembler, c.name);
+        EXPECT_EQ(completed, complete ? 1 : 0) << name;
+        EXPECT_EQ(reassembler.counters().*counter, count) << name;
+        expect_accounted(reassembler, name);
     }
-}
-
-TEST(Tp_reassembler, a_message_has_2_seconds_to_complete) {
-    const auto segments = segments_of(2000);
-    for (const auto& [delay, complete] :
-         {std::make_pair(milliseconds(1999), true), std::make_pair(milliseconds(2000), false)}) {
-        Tp_reassembler reassembler;
-        Reassembled out;
-        reassembler.add(1, view_of(segments[0]), t0, out);
-        EXPECT_EQ(reassembler.add(1, view_of(segments[1]), t0 + delay, out) == Tp_result::complete,
-                  complete);
-        EXPECT_EQ(reassembler.counters().expired, complete ? 0u : 1u);
-        EXPECT_EQ(reassembler.in_progress(), 0u);
-    }
-    Tp_reassembler idle;
+    Tp_reassembler idle;  // expired without another segment arriving
     Reassembled out;
-    idle.add(1, view_of(segments[0]), t0, out);
+    idle.add(1, view_of(good[0]), t0, out);
     idle.expire(t0 + milliseconds(2000));
     EXPECT_EQ(idle.bytes_held(), 0u);
 }
 
 TEST(Tp_reassembler, the_limits_on_messages_per_sender_senders_and_message_size_hold) {
-    Tp_limits limits;
-    limits.max_peers = 3;
-    limits.max_message = 4096;
-    Tp_reassembler reassembler(limits);
+    Tp_reassembler reassembler(Tp_limits{4096, 4, 3});  // 4,096-byte messages, 3 senders
     Reassembled out;
     for (std::uint16_t session = 1; session <= 5; ++session) {
         reassembler.add(1, view_of(segments_of(1500, session).at(0)), t0, out);
