@@ -65,8 +65,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "host/allocation_counter.h"
 #include "bench/request_meta.h"
+#include "host/allocation_counter.h"
 #include "host/application.h"
 #include "host/built_plugin.h"
 #include "host/extensions.h"
