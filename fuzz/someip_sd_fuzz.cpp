@@ -31,8 +31,9 @@ const std::set<std::uint16_t> offered_ids{0x0102, 0x4944};
 void check_sends(const std::vector<Sd_send>& sends) {
     Sd_writer writer;
     for (const auto& send : sends) {
-        for (const auto& spec : send.entries) {
-            check(offered_ids.count(spec.entry.service_id), "an offer of a service not offered");
+        for (const auto& outgoing_entry : send.entries) {
+            check(offered_ids.count(outgoing_entry.entry.service_id),
+                  "an offer of a service not offered");
         }
         for (const auto& datagram : writer.write(send)) {
             Sd_message message;

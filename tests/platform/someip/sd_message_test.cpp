@@ -106,14 +106,14 @@ TEST(Sd_message, malformed_messages_are_refused_with_their_reason) {
 
 TEST(Sd_packing, offering_109_services_takes_several_messages_of_at_most_1416_bytes) {
     for (const bool shared : {true, false}) {
-        std::vector<Sd_entry_spec> specs;
+        std::vector<Sd_outgoing_entry> outgoing_entries;
         for (std::uint16_t id = 1; id <= 109; ++id) {
             Ipv4_endpoint endpoint = vehicle;
             endpoint.port = static_cast<std::uint16_t>(shared ? 30501 : 40000 + id);
-            specs.push_back({offer_of(id), {Sd_option::ipv4_endpoint(endpoint)}});
+            outgoing_entries.push_back({offer_of(id), {Sd_option::ipv4_endpoint(endpoint)}});
         }
         Sd_writer writer;
-        const auto datagrams = writer.write({std::nullopt, specs});
+        const auto datagrams = writer.write({std::nullopt, outgoing_entries});
         EXPECT_GE(datagrams.size(), 2u) << shared;
         std::uint16_t next_id = 1;
         for (std::size_t i = 0; i < datagrams.size(); ++i) {

@@ -54,10 +54,10 @@ using Ids = std::vector<std::uint16_t>;
 Ids services_in(const std::vector<Sd_send>& sends, std::uint32_t* ttl = nullptr) {
     Ids ids;
     for (const auto& send : sends) {
-        for (const auto& spec : send.entries) {
-            ids.push_back(spec.entry.service_id);
+        for (const auto& outgoing_entry : send.entries) {
+            ids.push_back(outgoing_entry.entry.service_id);
             if (ttl) {
-                *ttl = spec.entry.ttl;
+                *ttl = outgoing_entry.entry.ttl;
             }
         }
     }

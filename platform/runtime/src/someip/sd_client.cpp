@@ -42,16 +42,16 @@ std::vector<Sd_send> Sd_client::on_time(Sd_time now, std::set<std::uint16_t>& ch
         if (search.phase == Phase::done || search.next > now) {
             continue;
         }
-        Sd_entry_spec spec;
-        spec.entry.type = entry_type::find_service;
-        spec.entry.service_id = search.criteria.service_id;
+        Sd_outgoing_entry outgoing_entry;
+        outgoing_entry.entry.type = entry_type::find_service;
+        outgoing_entry.entry.service_id = search.criteria.service_id;
         // Any instance and version: the criteria only sort the offers that come back, so
         // that offers of other versions can be told apart from silence.
-        spec.entry.instance_id = any_instance;
-        spec.entry.major_version = any_major;
-        spec.entry.minor_version = any_minor;
-        spec.entry.ttl = timing_.ttl_s;
-        send.entries.push_back(spec);
+        outgoing_entry.entry.instance_id = any_instance;
+        outgoing_entry.entry.major_version = any_major;
+        outgoing_entry.entry.minor_version = any_minor;
+        outgoing_entry.entry.ttl = timing_.ttl_s;
+        send.entries.push_back(outgoing_entry);
         if (search.phase == Phase::initial_wait) {
             search.phase = timing_.repetitions > 0 ? Phase::repetition : Phase::done;
             search.repetitions_sent = 0;

@@ -28,36 +28,37 @@ std::size_t find_run(const std::vector<Sd_option>& options, const std::vector<Sd
 
 }  // namespace
 
-std::vector<Sd_message> pack_sd(const std::vector<Sd_entry_spec>& entries, std::uint8_t flags,
+std::vector<Sd_message> pack_sd(const std::vector<Sd_outgoing_entry>& entries, std::uint8_t flags,
                                 std::size_t max_size) {
     std::vector<Sd_message> out;
     Sd_message current;
     current.flags = flags;
     std::size_t size = sd_overhead;
-    for (const auto& spec : entries) {
-        if (spec.options.size() > max_run ||
-            sd_overhead + sd_entry_size + option_bytes(spec.options) > max_size) {
+    for (const auto& outgoing_entry : entries) {
+        if (outgoing_entry.options.size() > max_run ||
+            sd_overhead + sd_entry_size + option_bytes(outgoing_entry.options) > max_size) {
             continue;
         }
-        std::size_t index = find_run(current.options, spec.options);
+        std::size_t index = find_run(current.options, outgoing_entry.options);
         const bool shared = index < current.options.size();
-        std::size_t added = sd_entry_size + (shared ? 0 : option_bytes(spec.options));
+        std::size_t added = sd_entry_size + (shared ? 0 : option_bytes(outgoing_entry.options));
         if (!current.entries.empty() &&
-            (size + added > max_size || index + spec.options.size() > max_index)) {
+            (size + added > max_size || index + outgoing_entry.options.size() > max_index)) {
             out.push_back(std::move(current));
             current = Sd_message{};
             current.flags = flags;
             size = sd_overhead;
             index = 0;
-            added = sd_entry_size + option_bytes(spec.options);
+            added = sd_entry_size + option_bytes(outgoing_entry.options);
         }
-        Sd_entry entry = spec.entry;
-        entry.first_index = static_cast<std::uint8_t>(spec.options.empty() ? 0 : index);
-        entry.first_count = static_cast<std::uint8_t>(spec.options.size());
+        Sd_entry entry = outgoing_entry.entry;
+        entry.first_index = static_cast<std::uint8_t>(outgoing_entry.options.empty() ? 0 : index);
+        entry.first_count = static_cast<std::uint8_t>(outgoing_entry.options.size());
         entry.second_index = 0;
         entry.second_count = 0;
         if (index == current.options.size()) {
-            current.options.insert(current.options.end(), spec.options.begin(), spec.options.end());
+            current.options.insert(current.options.end(), outgoing_entry.options.begin(),
+                                   outgoing_entry.options.end());
         }
         current.entries.push_back(entry);
         size += added;

@@ -15,21 +15,21 @@ namespace platform::runtime::someip {
 
 // One entry to send and the options it refers to (its first run; the indexes are set when
 // it is packed).
-struct Sd_entry_spec {
+struct Sd_outgoing_entry {
     Sd_entry entry;
     std::vector<Sd_option> options;
 };
 
 // Messages that carry every entry in order. An entry with more than 15 options, or too big
 // for a message of its own, is left out.
-std::vector<Sd_message> pack_sd(const std::vector<Sd_entry_spec>& entries, std::uint8_t flags,
+std::vector<Sd_message> pack_sd(const std::vector<Sd_outgoing_entry>& entries, std::uint8_t flags,
                                 std::size_t max_size = max_sd_message);
 
 // What a discovery state machine wants sent: to the multicast group (or the configured
 // peers) without `unicast_to`, else to that peer.
 struct Sd_send {
     std::optional<Ipv4_endpoint> unicast_to;
-    std::vector<Sd_entry_spec> entries;
+    std::vector<Sd_outgoing_entry> entries;
 };
 
 class Sd_writer {

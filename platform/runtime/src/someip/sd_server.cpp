@@ -16,16 +16,16 @@ bool matches(const Sd_entry& find, const Offered_service& service) {
 Sd_server::Sd_server(Sd_timing timing, Random_delay random)
     : timing_(timing), random_(std::move(random)) {}
 
-Sd_entry_spec Sd_server::offer_entry(const Offered_service& service, std::uint32_t ttl) const {
-    Sd_entry_spec spec;
-    spec.entry.type = entry_type::offer_service;
-    spec.entry.service_id = service.service_id;
-    spec.entry.instance_id = service.instance_id;
-    spec.entry.major_version = service.major_version;
-    spec.entry.minor_version = service.minor_version;
-    spec.entry.ttl = ttl;
-    spec.options.push_back(Sd_option::ipv4_endpoint(service.endpoint));
-    return spec;
+Sd_outgoing_entry Sd_server::offer_entry(const Offered_service& service, std::uint32_t ttl) const {
+    Sd_outgoing_entry outgoing_entry;
+    outgoing_entry.entry.type = entry_type::offer_service;
+    outgoing_entry.entry.service_id = service.service_id;
+    outgoing_entry.entry.instance_id = service.instance_id;
+    outgoing_entry.entry.major_version = service.major_version;
+    outgoing_entry.entry.minor_version = service.minor_version;
+    outgoing_entry.entry.ttl = ttl;
+    outgoing_entry.options.push_back(Sd_option::ipv4_endpoint(service.endpoint));
+    return outgoing_entry;
 }
 
 void Sd_server::offer(const std::vector<Offered_service>& services, Sd_time now) {

@@ -58,7 +58,7 @@ class Sd_server {
     };
     using Key = std::pair<std::uint16_t, std::uint16_t>;
 
-    Sd_entry_spec offer_entry(const Offered_service& service, std::uint32_t ttl) const;
+    Sd_outgoing_entry offer_entry(const Offered_service& service, std::uint32_t ttl) const;
 
     Sd_timing timing_;
     Random_delay random_;
