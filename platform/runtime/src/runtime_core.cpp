@@ -146,9 +146,7 @@ void Transport_job::operator()() {
         return;
     }
     const std::shared_ptr<Method_call> call = std::move(call_);  // run: nothing to drop
-    if (accepted_ && call->target && call->target->remote) {
-        runtime_->send_remote(call, *accepted_);
-    } else if (accepted_) {
+    if (accepted_) {
         // Taken off the queue: the caller's runtime future becomes ready.
         accepted_->set_value(std::shared_ptr<Method_call>(call));
         runtime_->dispatch(call);
@@ -160,6 +158,15 @@ void Transport_job::operator()() {
 Runtime::Method_call_future Runtime::send(std::shared_ptr<Method_call> call) {
     Transport_job::Accepted accepted(Method_call::future_state(call));
     Method_call_future future = accepted.get_future();
+    if (call->target && call->target->remote) {
+        const bool sent = send_remote(call);
+        accepted.set_value(std::shared_ptr<Method_call>(call));
+        // The response handler runs on a runtime thread, also for the runtime's own answer.
+        if (!sent && call->answer(service_not_available)) {
+            transport_.post(Transport_job{this, std::move(call), std::nullopt});
+        }
+        return future;
+    }
     transport_.post(Transport_job(this, std::move(call), std::move(accepted)));
     return future;
 }
@@ -293,8 +300,7 @@ void Runtime::dispatch(const std::shared_ptr<Method_call>& call) {
     quiet_.notify_all();
 }
 
-void Runtime::send_remote(const std::shared_ptr<Method_call>& call,
-                          Transport_job::Accepted& accepted) {
+bool Runtime::send_remote(const std::shared_ptr<Method_call>& call) {
     std::shared_ptr<Someip_transport> network;
     bool offered = false;
     {
@@ -302,12 +308,7 @@ void Runtime::send_remote(const std::shared_ptr<Method_call>& call,
         offered = call->target->offered;
         network = network_;
     }
-    // A call still queued when its instance's offer ended was never sent: answered here.
-    const bool sent = offered && network && network->send_request(call);
-    accepted.set_value(std::shared_ptr<Method_call>(call));
-    if (!sent) {
-        call->deliver(service_not_available);
-    }
+    return offered && network && network->send_request(call);
 }
 
 void Runtime::start_someip(const Someip_settings& settings) {

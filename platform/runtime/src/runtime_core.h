@@ -55,8 +55,8 @@ class Runtime;
 class Someip_transport;
 
 // One item for the transport thread: a request to hand to its application (its runtime
-// future becomes ready as it is taken off the queue) or to send on the wire (ready once
-// sent), an answer to deliver, or a task of the SOME/IP transport. A job
+// future becomes ready as it is taken off the queue), an answer to deliver, or a task of
+// the SOME/IP transport. A job
 // destroyed without having run (the transport stopped) drops its call: nothing will
 // answer it, and the caller's promise must not wait for the caller to give up the call.
 class Transport_job {
@@ -114,7 +114,9 @@ class Runtime : public std::enable_shared_from_this<Runtime> {
     void withdraw(zun::com::runtime::Service_instance& record);
 
     // Queues a request for the transport thread; the future becomes ready when the
-    // transport has taken the request off the queue.
+    // transport has taken the request off the queue. A call to an instance found on the
+    // wire is sent at once on the calling thread instead, its future ready once sent; one
+    // that cannot be sent is answered 0xFF on the transport thread.
     Method_call_future send(std::shared_ptr<zun::com::runtime::Method_call> call);
     // Delivers the call's stored answer: inline on the transport thread, otherwise queued
     // for it.
@@ -152,9 +154,7 @@ class Runtime : public std::enable_shared_from_this<Runtime> {
     Handles offered_locked(const std::string& service, const std::string& instance) const;
     void report_locked(const std::string& service, const std::string& instance);
     void deliver(const std::shared_ptr<Search>& search, Handles found);
-    // Sends a call to an instance found on the wire; the future is ready once it is sent.
-    void send_remote(const std::shared_ptr<zun::com::runtime::Method_call>& call,
-                     Transport_job::Accepted& accepted);
+    bool send_remote(const std::shared_ptr<zun::com::runtime::Method_call>& call);
     friend class Transport_job;
 
     kem::com::static_thread_pool* pool_;

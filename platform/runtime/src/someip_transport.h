@@ -6,7 +6,7 @@
 //
 // Threads: datagrams and timer ticks come from the network thread and are queued for the
 // runtime's threads: SD messages and ticks for the discovery thread, method messages for
-// the transport thread. Requests are sent from the transport thread. The discovery state
+// the transport thread. Requests are sent from the caller's thread. The discovery state
 // is guarded by sd_mutex_, the calls' state by call_mutex_; neither is held while a
 // response handler or an application handler runs. Lock order: sd_mutex_ before the
 // runtime lock (found instances are handed over under it); offers_mutex_ is a leaf that
@@ -49,7 +49,7 @@ class Someip_transport {
     void offer(const std::string& service, const std::string& instance);
     void withdraw(const std::string& service, const std::string& instance);
 
-    // On the transport thread: sends the call's request to its remote instance and keeps it
+    // On the caller's thread: sends the call's request to its remote instance and keeps it
     // pending until its answer arrives. False when it could not be sent.
     bool send_request(const std::shared_ptr<zun::com::runtime::Method_call>& call);
 
