@@ -34,12 +34,18 @@ void Method_call::deliver() noexcept {
 }
 
 void Method_call::deliver(std::uint8_t code) noexcept {
+    if (answer(code)) {
+        deliver();
+    }
+}
+
+bool Method_call::answer(std::uint8_t code) noexcept {
     if (answered_.exchange(true, std::memory_order_acq_rel)) {
-        return;
+        return false;
     }
     code_ = code;
     request_ = Payload{};
-    deliver();
+    return true;
 }
 
 void Method_call::drop() noexcept {

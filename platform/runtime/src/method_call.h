@@ -61,6 +61,9 @@ class Method_call {
     void deliver() noexcept;
     // The same with an answer of the runtime's own (service not available), unless answered.
     void deliver(std::uint8_t code) noexcept;
+    // Stores an answer of the runtime's own, without payload, to deliver later; false when
+    // the call was already answered.
+    bool answer(std::uint8_t code) noexcept;
     // For a call that will never be delivered: releases the response handler (with it the
     // caller's promise) on this thread, unless a delivery has begun; later deliveries do
     // nothing.

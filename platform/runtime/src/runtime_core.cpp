@@ -7,6 +7,7 @@
 #include "exec/static_thread_pool.h"
 #include "method_call.h"
 #include "service_instance.h"
+#include "someip_transport.h"
 
 namespace platform::runtime::detail {
 namespace {
@@ -49,6 +50,9 @@ std::shared_ptr<Search> Runtime::start_search(zun::com::runtime::Service_finder:
         std::make_shared<Search>(std::move(filter), std::move(service), std::move(instance));
     std::lock_guard<std::mutex> lock(mutex_);
     searches_.push_back(search);
+    if (network_) {
+        network_->search(search->service, search->instance);
+    }
     Handles found = offered_locked(search->service, search->instance);
     discovery_.post(
         [this, search, found = std::move(found)]() mutable { deliver(search, std::move(found)); });
@@ -85,6 +89,9 @@ std::shared_ptr<Service_instance> Runtime::offer(std::string service, std::strin
                                     std::memory_order_release);
     offered_.push_back(record);
     report_locked(record->service, record->instance);
+    if (network_) {
+        network_->offer(record->service, record->instance);
+    }
     return record;
 }
 
@@ -98,6 +105,9 @@ void Runtime::withdraw(Service_instance& record) {
                                       [&](const auto& item) { return item.get() == &record; }),
                        offered_.end());
         report_locked(record.service, record.instance);
+        if (network_ && !record.remote) {
+            network_->withdraw(record.service, record.instance);
+        }
     }
     if (!transport_.running_in_this_thread()) {
         quiet_.wait(lock, [&] { return !record.handling; });
@@ -115,6 +125,7 @@ Transport_job& Transport_job::operator=(Transport_job&& other) noexcept {
         runtime_ = other.runtime_;
         call_ = std::move(other.call_);
         accepted_ = std::move(other.accepted_);
+        task_ = std::move(other.task_);
     }
     return *this;
 }
@@ -130,6 +141,10 @@ void Transport_job::drop() noexcept {
 }
 
 void Transport_job::operator()() {
+    if (task_) {
+        task_();
+        return;
+    }
     const std::shared_ptr<Method_call> call = std::move(call_);  // run: nothing to drop
     if (accepted_) {
         // Taken off the queue: the caller's runtime future becomes ready.
@@ -143,6 +158,15 @@ void Transport_job::operator()() {
 Runtime::Method_call_future Runtime::send(std::shared_ptr<Method_call> call) {
     Transport_job::Accepted accepted(Method_call::future_state(call));
     Method_call_future future = accepted.get_future();
+    if (call->target && call->target->remote) {
+        const bool sent = send_remote(call);
+        accepted.set_value(std::shared_ptr<Method_call>(call));
+        // The response handler runs on a runtime thread, also for the runtime's own answer.
+        if (!sent && call->answer(service_not_available)) {
+            transport_.post(Transport_job{this, std::move(call), std::nullopt});
+        }
+        return future;
+    }
     transport_.post(Transport_job(this, std::move(call), std::move(accepted)));
     return future;
 }
@@ -175,11 +199,16 @@ void Runtime::settle() {
 void Runtime::shutdown() {
     std::vector<std::shared_ptr<Service_instance>> offered;
     std::vector<std::shared_ptr<Search>> searches;
+    std::shared_ptr<Someip_transport> network;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopped_ = true;
         offered.swap(offered_);
         searches.swap(searches_);
+        network = network_;
+    }
+    if (network) {
+        network->stop();  // nothing arrives any more
     }
     discovery_.stop();
     transport_.stop();
@@ -189,6 +218,10 @@ Runtime::Handles Runtime::offered_locked(const std::string& service,
                                          const std::string& instance) const {
     Handles found;
     for (const auto& record : offered_) {
+        // On the wire, searches find what other processes offer.
+        if (network_ && !record->remote) {
+            continue;
+        }
         if (record->service == service && record->instance == instance) {
             found.emplace_back(zun::com::runtime::Service_id(service),
                                zun::com::runtime::Instance_id(instance), record);
@@ -267,4 +300,109 @@ void Runtime::dispatch(const std::shared_ptr<Method_call>& call) {
     quiet_.notify_all();
 }
 
+bool Runtime::send_remote(const std::shared_ptr<Method_call>& call) {
+    std::shared_ptr<Someip_transport> network;
+    bool offered = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        offered = call->target->offered;
+        network = network_;
+    }
+    return offered && network && network->send_request(call);
+}
+
+void Runtime::start_someip(const Someip_settings& settings) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (network_ || stopped_) {
+            throw std::runtime_error("SOME/IP is already started");
+        }
+    }
+    auto network = std::make_shared<Someip_transport>(*this, settings);
+    std::lock_guard<std::mutex> lock(mutex_);
+    network_ = std::move(network);
+}
+
+void Runtime::stop_someip() {
+    std::shared_ptr<Someip_transport> network;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        network = network_;
+    }
+    if (network) {
+        discovery_.wait_idle();  // StopOffers queued by withdrawals go out first
+        network->stop();
+    }
+}
+
+Someip_report Runtime::someip_report() const {
+    std::shared_ptr<Someip_transport> network;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        network = network_;
+    }
+    return network ? network->report() : Someip_report{};
+}
+
+void Runtime::post_discovery(std::function<void()> job) {
+    discovery_.post(std::move(job));
+}
+
+void Runtime::post_transport(std::function<void()> job) {
+    transport_.post(Transport_job(std::move(job)));
+}
+
+void Runtime::replace_remote(const std::string& service, const std::string& instance,
+                             std::optional<zun::com::runtime::Remote_instance> remote) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopped_) {
+        return;
+    }
+    for (auto it = offered_.begin(); it != offered_.end();) {
+        Service_instance& record = **it;
+        if (record.remote && record.service == service && record.instance == instance) {
+            record.offered = false;
+            record.connection->state.store(Service_instance::withdrawn, std::memory_order_release);
+            it = offered_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (remote) {
+        auto record = std::make_shared<Service_instance>(shared_from_this(), service, instance,
+                                                         std::move(*remote));
+        record->offered = true;
+        record->connection->state.store(kem::com::cpp_binding::Connection::available,
+                                        std::memory_order_release);
+        offered_.push_back(std::move(record));
+    }
+    report_locked(service, instance);
+}
+
+std::shared_ptr<Service_instance> Runtime::local_offer(const std::string& service) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& record : offered_) {
+        if (!record->remote && record->service == service) {
+            return record;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace platform::runtime::detail
+
+namespace platform::runtime {
+
+void start_someip(const Someip_settings& settings) {
+    detail::Runtime::instance()->start_someip(settings);
+}
+
+void stop_someip() {
+    detail::Runtime::instance()->stop_someip();
+}
+
+Someip_report someip_report() {
+    return detail::Runtime::instance()->someip_report();
+}
+
+}  // namespace platform::runtime

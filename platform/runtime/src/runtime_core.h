@@ -24,11 +24,13 @@
 #include "binding/runtime/runtime.h"
 #include "exec/future.h"
 #include "platform/runtime/application.h"
+#include "platform/runtime/someip.h"
 #include "runtime_worker.h"
 
 namespace zun::com::runtime {
 class Method_call;
 class Service_instance;
+struct Remote_instance;
 }  // namespace zun::com::runtime
 
 namespace platform::runtime::detail {
@@ -50,9 +52,11 @@ struct Search {
 };
 
 class Runtime;
+class Someip_transport;
 
 // One item for the transport thread: a request to hand to its application (its runtime
-// future becomes ready as it is taken off the queue), or an answer to deliver. A job
+// future becomes ready as it is taken off the queue), an answer to deliver, or a task of
+// the SOME/IP transport. A job
 // destroyed without having run (the transport stopped) drops its call: nothing will
 // answer it, and the caller's promise must not wait for the caller to give up the call.
 class Transport_job {
@@ -63,6 +67,8 @@ class Transport_job {
     Transport_job(Runtime* runtime, std::shared_ptr<zun::com::runtime::Method_call> call,
                   std::optional<Accepted> accepted) noexcept
         : runtime_(runtime), call_(std::move(call)), accepted_(std::move(accepted)) {}
+    explicit Transport_job(std::function<void()> task) noexcept
+        : runtime_(nullptr), task_(std::move(task)) {}
     Transport_job(Transport_job&&) noexcept = default;
     Transport_job& operator=(Transport_job&& other) noexcept;
     ~Transport_job();
@@ -75,6 +81,7 @@ class Transport_job {
     Runtime* runtime_;
     std::shared_ptr<zun::com::runtime::Method_call> call_;  // null once run or moved from
     std::optional<Accepted> accepted_;
+    std::function<void()> task_;
 };
 
 class Runtime : public std::enable_shared_from_this<Runtime> {
@@ -107,11 +114,32 @@ class Runtime : public std::enable_shared_from_this<Runtime> {
     void withdraw(zun::com::runtime::Service_instance& record);
 
     // Queues a request for the transport thread; the future becomes ready when the
-    // transport has taken the request off the queue.
+    // transport has taken the request off the queue. A call to an instance found on the
+    // wire is sent at once on the calling thread instead, its future ready once sent; one
+    // that cannot be sent is answered 0xFF on the transport thread.
     Method_call_future send(std::shared_ptr<zun::com::runtime::Method_call> call);
     // Delivers the call's stored answer: inline on the transport thread, otherwise queued
     // for it.
     void respond(const std::shared_ptr<zun::com::runtime::Method_call>& call);
+
+    // SOME/IP over UDP (see platform/runtime/someip.h). Once started, searches find only
+    // instances offered on the wire, and local offers are also offered there.
+    void start_someip(const Someip_settings& settings);
+    void stop_someip();
+    Someip_report someip_report() const;
+
+    // For the SOME/IP transport: work for the runtime threads; the instance of `service`
+    // and `instance` found on the wire now (none: no longer found), which replaces the
+    // earlier one and is reported to the searches; the offered local instance of
+    // `service`; handing a request to its application (on the transport thread).
+    void post_discovery(std::function<void()> job);
+    void post_transport(std::function<void()> job);
+    void replace_remote(const std::string& service, const std::string& instance,
+                        std::optional<zun::com::runtime::Remote_instance> remote);
+    std::shared_ptr<zun::com::runtime::Service_instance> local_offer(
+        const std::string& service) const;
+    // Hands the call to its application, or answers it as not available.
+    void dispatch(const std::shared_ptr<zun::com::runtime::Method_call>& call);
 
     // Waits until the runtime threads and the thread pool have nothing left to do.
     // Precondition: not on a runtime thread or a pool thread.
@@ -126,8 +154,7 @@ class Runtime : public std::enable_shared_from_this<Runtime> {
     Handles offered_locked(const std::string& service, const std::string& instance) const;
     void report_locked(const std::string& service, const std::string& instance);
     void deliver(const std::shared_ptr<Search>& search, Handles found);
-    // Hands the call to its application, or answers it as not available.
-    void dispatch(const std::shared_ptr<zun::com::runtime::Method_call>& call);
+    bool send_remote(const std::shared_ptr<zun::com::runtime::Method_call>& call);
     friend class Transport_job;
 
     kem::com::static_thread_pool* pool_;
@@ -140,6 +167,8 @@ class Runtime : public std::enable_shared_from_this<Runtime> {
     std::vector<std::shared_ptr<zun::com::runtime::Service_instance>> offered_;  // offer order
     std::vector<std::shared_ptr<Search>> searches_;
     bool stopped_ = false;
+    // Set once by start_someip; outlives the threads that use it.
+    std::shared_ptr<Someip_transport> network_;
 
     Worker<std::function<void()>> discovery_;
     Worker<Transport_job> transport_;

@@ -57,11 +57,11 @@ void stop_someip();
 // diagnosis of services never found, and for the summary at exit.
 struct Someip_report {
     bool started = false;
-    std::size_t searched = 0;             // services searched
-    std::size_t found = 0;                // of them, with an instance found now
-    std::vector<std::string> missing;     // names of searched services not found now
-    std::uint64_t sd_messages = 0;        // SD messages received from other hosts
-    std::uint64_t offers_not_searched = 0;  // offer entries of services nobody searches
+    std::size_t searched = 0;                // services searched
+    std::size_t found = 0;                   // of them, with an instance found now
+    std::vector<std::string> missing;        // names of searched services not found now
+    std::uint64_t sd_messages = 0;           // SD messages received from other hosts
+    std::uint64_t offers_not_searched = 0;   // offer entries of services nobody searches
     std::uint64_t offers_other_version = 0;  // of searched services, other instance/version
     std::vector<std::string> offer_senders;  // addresses whose SD messages carried offers
     // Counted drops and oddities, "name" -> count, only the non-zero ones, stable order.

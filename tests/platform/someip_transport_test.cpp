@@ -1,0 +1,237 @@
+#include "binding/runtime/runtime.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "method_call.h"
+#include "platform/runtime/someip.h"
+#include "runtime_core.h"
+#include "service_instance.h"
+
+// The runtime on the wire, in one process: the process's runtime searches and calls from
+// 127.0.0.1, a second runtime offers and serves from 127.0.0.2, and everything between them
+// goes through real sockets, Service Discovery and SOME/IP. Runs under ThreadSanitizer.
+
+namespace {
+
+using kem::com::cpp_binding::Connection;
+using kem::com::cpp_binding::Serialized_payload;
+using kem::com::cpp_binding::proxy::Rport;
+using platform::runtime::Incoming_call;
+using platform::runtime::Someip_settings;
+using platform::runtime::detail::Runtime;
+using zun::com::runtime::Service_finder;
+using zun::com::runtime::Service_handle;
+namespace someip = platform::runtime::someip;
+
+const std::string echo = "ns::d_0102::Echo";    // answers code = first byte, payload = the rest
+const std::string quiet = "ns::d_0103::Quiet";  // never answers
+const kem::com::connector::Service_interface_description two_methods{{0, 0, 2, 0}};
+
+Someip_settings settings_for(std::array<std::uint8_t, 4> address) {
+    Someip_settings settings;
+    settings.address = address;
+    settings.interfaces = {{echo, {"Cancel", "Read"}}, {quiet, {"Cancel", "Read"}}};
+    settings.deployment = *someip::default_deployment(settings.interfaces).deployment;
+    settings.deployment.sd.port = 30790;  // apart from the default and from other tests
+    settings.deployment.sd.timing.initial_delay_min = std::chrono::milliseconds(1);
+    settings.deployment.sd.timing.initial_delay_max = std::chrono::milliseconds(5);
+    settings.deployment.sd.timing.cyclic_offer_delay = std::chrono::milliseconds(200);
+    return settings;
+}
+
+// What a search reports, waited for with a bound.
+class Found {
+  public:
+    Service_finder::Filter filter() {
+        return [this](std::vector<Service_handle> found) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            latest_ = std::move(found);
+            ++reports_;
+            changed_.notify_all();
+            return true;
+        };
+    }
+    // The latest list once it has `count` instances.
+    std::vector<Service_handle> wait_for(std::size_t count) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait_for(lock, std::chrono::seconds(5),
+                          [&] { return reports_ != 0 && latest_.size() == count; });
+        return latest_;
+    }
+    int reports() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return reports_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Service_handle> latest_;
+    int reports_ = 0;
+};
+
+struct Answer {
+    std::uint8_t code = 0;
+    std::vector<std::uint8_t> payload;
+};
+
+// Calls `method` with `request` and waits for the answer (at most 5 s).
+std::optional<Answer> call(Rport& port, std::uint16_t method, std::vector<std::uint8_t> request) {
+    auto buffer = std::make_shared<std::vector<std::uint8_t>>(std::move(request));
+    Serialized_payload payload{0, buffer, buffer->data(), buffer->data() + buffer->size()};
+    auto done = std::make_shared<std::promise<Answer>>();
+    auto future = done->get_future();
+    port.call_method(method, payload, [done](std::uint8_t code, Serialized_payload response) {
+        done->set_value({code, {response.first, response.last}});
+    });
+    if (future.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        return std::nullopt;
+    }
+    return future.get();
+}
+
+class Someip_transport_test : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        Runtime::instance()->start_someip(settings_for({127, 0, 0, 1}));
+        vehicle = std::make_shared<Runtime>();
+        auto served = settings_for({127, 0, 0, 2});
+        served.serve_port = 30791;
+        vehicle->start_someip(served);
+    }
+    static void TearDownTestSuite() {
+        vehicle->shutdown();
+        vehicle.reset();
+    }
+
+    std::shared_ptr<zun::com::runtime::Service_instance> offer_echo() {
+        return vehicle->offer(echo, "diag", [](Incoming_call call) {
+            const auto request = call.payload();
+            std::vector<std::uint8_t> rest(request.begin() + 1, request.end());
+            call.respond(*request.begin(), rest);
+        });
+    }
+
+    static std::shared_ptr<Runtime> vehicle;
+};
+std::shared_ptr<Runtime> Someip_transport_test::vehicle;
+
+std::shared_ptr<Service_finder::Subscription_handle> search(Found& found, const std::string& name) {
+    return kem::com::runtime::Component_singleton::get_service_finder()->find_service(
+        found.filter(), name, zun::com::runtime::Instance_id("diag"));
+}
+
+TEST_F(Someip_transport_test, answers_cross_the_wire_with_their_codes_and_whole_payloads) {
+    auto offer = offer_echo();
+    Found found;
+    auto subscription = search(found, echo);
+    const auto handles = found.wait_for(1);
+    ASSERT_EQ(handles.size(), 1U);
+    // The handle names the interface and the specifier, never numbers.
+    EXPECT_EQ(handles[0].get_service_id().to_string(), echo);
+    EXPECT_EQ(handles[0].get_instance_id().to_string(), "diag");
+    Rport port(handles[0], two_methods);
+
+    std::vector<std::uint8_t> big(4097, 0x5A);  // a 4,096-byte answer: TP both ways
+    big[0] = 0;
+    const struct {
+        std::vector<std::uint8_t> request;
+        std::uint8_t code;
+        std::size_t payload;
+    } cases[] = {
+        {{0, 1, 2, 3}, 0, 3},  // RESPONSE
+        {{2, 9, 9}, 2, 2},     // application error, with its payload
+        {{0x86}, 0x86, 0},     // a generic code travels as itself
+        {{0x55, 1}, 0x81, 0},  // a code the wire cannot carry arrives as E_NOT_OK
+        {big, 0, 4096},
+    };
+    for (const auto& c : cases) {
+        const auto answer = call(port, 1, c.request);
+        ASSERT_TRUE(answer) << int(c.request[0]);
+        EXPECT_EQ(answer->code, c.code) << int(c.request[0]);
+        EXPECT_EQ(answer->payload.size(), c.payload) << int(c.request[0]);
+    }
+
+    // Calls from several threads at once are each answered once, with their own bytes.
+    std::atomic<int> right{0};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 4; ++t) {
+        callers.emplace_back([&, t] {
+            for (int i = 0; i < 50; ++i) {
+                const auto answer = call(port, 1, {0, std::uint8_t(t), std::uint8_t(i)});
+                right += answer && answer->payload ==
+                                       std::vector<std::uint8_t>{std::uint8_t(t), std::uint8_t(i)};
+            }
+        });
+    }
+    for (auto& caller : callers) {
+        caller.join();
+    }
+    EXPECT_EQ(right, 200);
+    const int reports = found.reports();
+    std::this_thread::sleep_for(std::chrono::milliseconds(450));  // two cyclic offers
+    EXPECT_EQ(found.reports(), reports) << "a repeated offer is not a new list";
+    vehicle->withdraw(*offer);
+}
+
+TEST_F(Someip_transport_test, a_stop_offer_ends_the_connection_and_a_new_offer_is_found_again) {
+    auto offer = offer_echo();
+    Found found;
+    auto subscription = search(found, echo);
+    const auto handles = found.wait_for(1);
+    ASSERT_EQ(handles.size(), 1U);
+    Rport port(handles[0], two_methods);
+    vehicle->withdraw(*offer);
+    EXPECT_TRUE(found.wait_for(0).empty());
+    EXPECT_NE(port.connection_state(), Connection::available);
+    // A call after the StopOffer is not sent: the runtime answers it itself.
+    const auto refused = call(port, 1, {0});
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->code, 0xFF);
+
+    offer = offer_echo();
+    const auto again = found.wait_for(1);
+    ASSERT_EQ(again.size(), 1U);
+    Rport second(again[0], two_methods);
+    const auto answer = call(second, 1, {0, 7});
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->payload, std::vector<std::uint8_t>{7});
+    vehicle->withdraw(*offer);
+}
+
+TEST_F(Someip_transport_test, an_unanswered_call_stays_pending_and_a_late_answer_is_harmless) {
+    std::mutex mutex;
+    std::vector<Incoming_call> held;
+    auto offer = vehicle->offer(quiet, "diag", [&](Incoming_call call) {
+        std::lock_guard<std::mutex> lock(mutex);
+        held.push_back(std::move(call));
+    });
+    Found found;
+    auto subscription = search(found, quiet);
+    const auto handles = found.wait_for(1);
+    ASSERT_EQ(handles.size(), 1U);
+    {
+        Rport port(handles[0], two_methods);
+        auto answered = std::make_shared<std::atomic<int>>(0);
+        port.call_method(1, {}, [answered](std::uint8_t, Serialized_payload) { ++*answered; });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(*answered, 0) << "a call has no time limit of its own";
+    }  // the caller gives up
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_EQ(held.size(), 1U);
+    EXPECT_TRUE(held[0].respond(0, {1, 2, 3}));  // reaches a caller that is gone
+    vehicle->withdraw(*offer);
+}
+
+}  // namespace
