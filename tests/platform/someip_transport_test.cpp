@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,9 +39,19 @@ const std::string echo = "ns::d_0102::Echo";    // answers code = first byte, pa
 const std::string quiet = "ns::d_0103::Quiet";  // never answers
 const kem::com::connector::Service_interface_description two_methods{{0, 0, 2, 0}};
 
-Someip_settings settings_for(std::array<std::uint8_t, 4> address) {
+// SD by multicast, or by unicast to the other side.
+enum class Sd_mode { multicast, unicast };
+std::ostream& operator<<(std::ostream& out, Sd_mode mode) {
+    return out << (mode == Sd_mode::multicast ? "multicast" : "unicast");
+}
+
+Someip_settings settings_for(std::array<std::uint8_t, 4> address, std::array<std::uint8_t, 4> peer,
+                             Sd_mode mode) {
     Someip_settings settings;
     settings.address = address;
+    if (mode == Sd_mode::unicast) {
+        settings.sd_peers = {peer};
+    }
     settings.interfaces = {{echo, {"Cancel", "Read"}}, {quiet, {"Cancel", "Read"}}};
     settings.deployment = *someip::default_deployment(settings.interfaces).deployment;
     settings.deployment.sd.port = 30790;  // apart from the default and from other tests
@@ -101,16 +112,18 @@ std::optional<Answer> call(Rport& port, std::uint16_t method, std::vector<std::u
     return future.get();
 }
 
-class Someip_transport_test : public ::testing::Test {
+// Each case runs in a process of its own (one per CTest entry): the process's runtime goes
+// on the wire once.
+class Someip_transport_test : public ::testing::TestWithParam<Sd_mode> {
   protected:
-    static void SetUpTestSuite() {
-        Runtime::instance()->start_someip(settings_for({127, 0, 0, 1}));
+    void SetUp() override {
+        Runtime::instance()->start_someip(settings_for({127, 0, 0, 1}, {127, 0, 0, 2}, GetParam()));
         vehicle = std::make_shared<Runtime>();
-        auto served = settings_for({127, 0, 0, 2});
+        auto served = settings_for({127, 0, 0, 2}, {127, 0, 0, 1}, GetParam());
         served.serve_port = 30791;
         vehicle->start_someip(served);
     }
-    static void TearDownTestSuite() {
+    void TearDown() override {
         vehicle->shutdown();
         vehicle.reset();
     }
@@ -123,16 +136,20 @@ class Someip_transport_test : public ::testing::Test {
         });
     }
 
-    static std::shared_ptr<Runtime> vehicle;
+    std::shared_ptr<Runtime> vehicle;
 };
-std::shared_ptr<Runtime> Someip_transport_test::vehicle;
+INSTANTIATE_TEST_SUITE_P(Sd, Someip_transport_test,
+                         ::testing::Values(Sd_mode::multicast, Sd_mode::unicast),
+                         [](const auto& info) {
+                             return info.param == Sd_mode::multicast ? "multicast" : "unicast";
+                         });
 
 std::shared_ptr<Service_finder::Subscription_handle> search(Found& found, const std::string& name) {
     return kem::com::runtime::Component_singleton::get_service_finder()->find_service(
         found.filter(), name, zun::com::runtime::Instance_id("diag"));
 }
 
-TEST_F(Someip_transport_test, answers_cross_the_wire_with_their_codes_and_whole_payloads) {
+TEST_P(Someip_transport_test, answers_cross_the_wire_with_their_codes_and_whole_payloads) {
     auto offer = offer_echo();
     Found found;
     auto subscription = search(found, echo);
@@ -185,7 +202,7 @@ TEST_F(Someip_transport_test, answers_cross_the_wire_with_their_codes_and_whole_
     vehicle->withdraw(*offer);
 }
 
-TEST_F(Someip_transport_test, a_stop_offer_ends_the_connection_and_a_new_offer_is_found_again) {
+TEST_P(Someip_transport_test, a_stop_offer_ends_the_connection_and_a_new_offer_is_found_again) {
     auto offer = offer_echo();
     Found found;
     auto subscription = search(found, echo);
@@ -210,7 +227,7 @@ TEST_F(Someip_transport_test, a_stop_offer_ends_the_connection_and_a_new_offer_i
     vehicle->withdraw(*offer);
 }
 
-TEST_F(Someip_transport_test, an_unanswered_call_stays_pending_and_a_late_answer_is_harmless) {
+TEST_P(Someip_transport_test, an_unanswered_call_stays_pending_and_a_late_answer_is_harmless) {
     std::mutex mutex;
     std::vector<Incoming_call> held;
     auto offer = vehicle->offer(quiet, "diag", [&](Incoming_call call) {
