@@ -18,6 +18,9 @@
 #include "platform/runtime/someip.h"
 #include "runtime_core.h"
 #include "service_instance.h"
+#include "someip/header.h"
+#include "someip/sd_message.h"
+#include "udp_network.h"
 
 // The runtime on the wire, in one process: the process's runtime searches and calls from
 // 127.0.0.1, a second runtime offers and serves from 127.0.0.2, and everything between them
@@ -112,20 +115,29 @@ std::optional<Answer> call(Rport& port, std::uint16_t method, std::vector<std::u
     return future.get();
 }
 
-// Each case runs in a process of its own (one per CTest entry): the process's runtime goes
-// on the wire once.
+// The process's runtime goes on the wire once: CTest runs each case in a process of its
+// own; run directly, the cases of the other SD mode are skipped.
 class Someip_transport_test : public ::testing::TestWithParam<Sd_mode> {
   protected:
     void SetUp() override {
-        Runtime::instance()->start_someip(settings_for({127, 0, 0, 1}, {127, 0, 0, 2}, GetParam()));
+        static std::optional<Sd_mode> started;
+        if (started && *started != GetParam()) {
+            GTEST_SKIP() << "this process's runtime is on the wire with the other SD mode";
+        }
+        if (!started) {
+            Runtime::instance()->start_someip(
+                settings_for({127, 0, 0, 1}, {127, 0, 0, 2}, GetParam()));
+            started = GetParam();
+        }
         vehicle = std::make_shared<Runtime>();
         auto served = settings_for({127, 0, 0, 2}, {127, 0, 0, 1}, GetParam());
         served.serve_port = 30791;
         vehicle->start_someip(served);
     }
     void TearDown() override {
-        vehicle->shutdown();
-        vehicle.reset();
+        if (vehicle) {
+            vehicle->shutdown();
+        }
     }
 
     std::shared_ptr<zun::com::runtime::Service_instance> offer_echo() {
@@ -248,6 +260,113 @@ TEST_P(Someip_transport_test, an_unanswered_call_stays_pending_and_a_late_answer
     std::lock_guard<std::mutex> lock(mutex);
     ASSERT_EQ(held.size(), 1U);
     EXPECT_TRUE(held[0].respond(0, {1, 2, 3}));  // reaches a caller that is gone
+    vehicle->withdraw(*offer);
+}
+
+// A hostile peer on 127.0.0.3 throws junk at the served port and the SD port: nothing
+// crashes, the junk is counted, wrong requests get their ERRORs, reads go on.
+TEST_P(Someip_transport_test, hostile_datagrams_are_answered_or_counted_and_reads_go_on) {
+    auto offer = offer_echo();
+    Found found;
+    auto subscription = search(found, echo);
+    const auto handles = found.wait_for(1);
+    ASSERT_EQ(handles.size(), 1U);
+    Rport port(handles[0], two_methods);
+
+    std::mutex mutex;
+    std::vector<someip::Bytes> replies;
+    platform::runtime::detail::Udp_settings udp;
+    udp.address = {127, 0, 0, 3};
+    udp.sd_port = 30792;
+    udp.join_multicast = false;
+    platform::runtime::detail::Udp_network peer(
+        udp,
+        [&](platform::runtime::detail::Datagram datagram) {
+            std::lock_guard<std::mutex> lock(mutex);
+            replies.push_back(std::move(datagram.bytes));
+        },
+        [] {});
+    const std::uint16_t from = peer.open_method_port(0);
+    const someip::Ipv4_endpoint served{{127, 0, 0, 2}, 30791};
+    const someip::Ipv4_endpoint sd{{127, 0, 0, 2}, 30790};
+    auto request = [](std::uint16_t service, std::uint16_t method, std::uint8_t version,
+                      std::uint8_t protocol, std::uint8_t type, someip::Bytes payload = {0, 1}) {
+        someip::Header header;
+        header.service_id = service;
+        header.method_id = method;
+        header.client_id = 0x0777;
+        header.session_id = 1;
+        header.interface_version = version;
+        header.protocol_version = protocol;
+        header.message_type = type;
+        return someip::encode_message(header, payload);
+    };
+    // Refused requests, each answered with its ERROR code.
+    const std::pair<someip::Bytes, std::uint8_t> refused[] = {
+        {request(0x0999, 1, 1, 1, 0x00), 0x02},  // unknown service
+        {request(0x0102, 9, 1, 1, 0x00), 0x03},  // unknown method
+        {request(0x0102, 1, 7, 1, 0x00), 0x08},  // wrong interface version
+        {request(0x0102, 1, 1, 2, 0x00), 0x07},  // wrong protocol version
+    };
+    for (const auto& [bytes, code] : refused) {
+        ASSERT_TRUE(peer.send(from, bytes, served));
+    }
+    // Junk: short, a length below 8 or past the end, answers nobody asked for, TP out of order.
+    someip::Bytes longer = request(0x0102, 1, 1, 1, 0x00);
+    longer[7] = 200;
+    someip::Bytes below = request(0x0102, 1, 1, 1, 0x00);
+    below[7] = 4;
+    someip::Bytes tp_late_payload(20, 0);
+    tp_late_payload[3] = 0x11;  // offset 16 bytes, more segments: its start never came
+    const someip::Bytes tp_late = request(0x0102, 1, 1, 1, 0x20, tp_late_payload);
+    for (const someip::Bytes& junk :
+         {someip::Bytes{1, 2, 3}, longer, below, request(0x0102, 1, 1, 1, 0x80), tp_late}) {
+        ASSERT_TRUE(peer.send(from, junk, served));
+        ASSERT_TRUE(peer.send(0, junk, sd));
+    }
+    // A flood of offers for a service nobody searches.
+    for (int i = 0; i < 200; ++i) {
+        someip::Sd_message offers;
+        someip::Sd_entry entry;
+        entry.type = someip::entry_type::offer_service;
+        entry.service_id = static_cast<std::uint16_t>(0x4000 + i);
+        entry.instance_id = 1;
+        entry.major_version = 1;
+        entry.ttl = 3;
+        entry.minor_version = 0;
+        offers.entries.push_back(entry);
+        ASSERT_TRUE(peer.send(0, someip::encode_sd(offers, static_cast<std::uint16_t>(i + 1)),
+                              someip::Ipv4_endpoint{{127, 0, 0, 1}, 30790}));
+    }
+    const auto answer = call(port, 1, {0, 42});
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->payload, std::vector<std::uint8_t>{42});
+
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ASSERT_EQ(replies.size(), std::size(refused)) << "junk is never answered";
+        for (std::size_t i = 0; i < replies.size(); ++i) {
+            ASSERT_GE(replies[i].size(), 16U);
+            EXPECT_EQ(replies[i][14], 0x81);  // ERROR
+            EXPECT_EQ(replies[i][15], refused[i].second);
+            EXPECT_EQ(replies[i][8], 0x07);  // the request id echoed
+        }
+    }
+    const auto counted = [](const platform::runtime::Someip_report& report, const char* name) {
+        for (const auto& [counter, count] : report.counters) {
+            if (counter == name) {
+                return count;
+            }
+        }
+        return std::uint64_t{0};
+    };
+    const auto served_report = vehicle->someip_report();
+    EXPECT_EQ(counted(served_report, "requests_refused"), 4U);
+    EXPECT_EQ(counted(served_report, "datagrams_malformed"), 3U);
+    EXPECT_EQ(counted(served_report, "responses_unknown_session"), 1U);
+    EXPECT_EQ(counted(served_report, "tp_out_of_order"), 1U);
+    EXPECT_EQ(counted(served_report, "sd_malformed"), 5U);
+    EXPECT_EQ(counted(platform::runtime::someip_report(), "sd_offers_not_searched"), 200U);
     vehicle->withdraw(*offer);
 }
 
