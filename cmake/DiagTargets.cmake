@@ -15,10 +15,11 @@ endfunction()
 # Label for tests that exercise threads: they also run under ThreadSanitizer.
 set(DIAG_CONCURRENCY_LABEL concurrency)
 
-# diag_add_test(NAME <exe> SOURCES <files...> LIBS <targets...> [CONCURRENCY])
-# One GoogleTest executable; its cases are registered with CTest one by one.
+# diag_add_test(NAME <exe> SOURCES <files...> LIBS <targets...> [CONCURRENCY] [LOCK <name>])
+# One GoogleTest executable; its cases are registered with CTest one by one. Cases that share
+# a LOCK (fixed loopback ports, say) never run at the same time.
 function(diag_add_test)
-    cmake_parse_arguments(T "CONCURRENCY" "NAME" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(T "CONCURRENCY" "NAME;LOCK" "SOURCES;LIBS" ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gmock GTest::gmock_main Threads::Threads)
     target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
@@ -30,11 +31,15 @@ function(diag_add_test)
         set(label ${DIAG_CONCURRENCY_LABEL})
         add_dependencies(concurrency_tests ${T_NAME})
     endif()
+    set(lock)
+    if(T_LOCK)
+        set(lock RESOURCE_LOCK ${T_LOCK})
+    endif()
     include(GoogleTest)
     gtest_discover_tests(${T_NAME}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
-        PROPERTIES LABELS ${label} TIMEOUT 300)
+        PROPERTIES LABELS ${label} TIMEOUT 300 ${lock})
 endfunction()
 
 # diag_find_part(<option> <package>): for an ON/OFF/AUTO option, finds the package the part

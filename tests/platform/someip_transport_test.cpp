@@ -6,9 +6,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <future>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +19,9 @@
 #include "platform/runtime/someip.h"
 #include "runtime_core.h"
 #include "service_instance.h"
+#include "someip/header.h"
+#include "someip/sd_message.h"
+#include "udp_network.h"
 
 // The runtime on the wire, in one process: the process's runtime searches and calls from
 // 127.0.0.1, a second runtime offers and serves from 127.0.0.2, and everything between them
@@ -38,9 +43,19 @@ const std::string echo = "ns::d_0102::Echo";    // answers code = first byte, pa
 const std::string quiet = "ns::d_0103::Quiet";  // never answers
 const kem::com::connector::Service_interface_description two_methods{{0, 0, 2, 0}};
 
-Someip_settings settings_for(std::array<std::uint8_t, 4> address) {
+// SD by multicast, or by unicast to the other side.
+enum class Sd_mode { multicast, unicast };
+std::ostream& operator<<(std::ostream& out, Sd_mode mode) {
+    return out << (mode == Sd_mode::multicast ? "multicast" : "unicast");
+}
+
+Someip_settings settings_for(std::array<std::uint8_t, 4> address, std::array<std::uint8_t, 4> peer,
+                             Sd_mode mode) {
     Someip_settings settings;
     settings.address = address;
+    if (mode == Sd_mode::unicast) {
+        settings.sd_peers = {peer};
+    }
     settings.interfaces = {{echo, {"Cancel", "Read"}}, {quiet, {"Cancel", "Read"}}};
     settings.deployment = *someip::default_deployment(settings.interfaces).deployment;
     settings.deployment.sd.port = 30790;  // apart from the default and from other tests
@@ -101,18 +116,29 @@ std::optional<Answer> call(Rport& port, std::uint16_t method, std::vector<std::u
     return future.get();
 }
 
-class Someip_transport_test : public ::testing::Test {
+// The process's runtime goes on the wire once: CTest runs each case in a process of its
+// own; run directly, the cases of the other SD mode are skipped.
+class Someip_transport_test : public ::testing::TestWithParam<Sd_mode> {
   protected:
-    static void SetUpTestSuite() {
-        Runtime::instance()->start_someip(settings_for({127, 0, 0, 1}));
+    void SetUp() override {
+        static std::optional<Sd_mode> started;
+        if (started && *started != GetParam()) {
+            GTEST_SKIP() << "this process's runtime is on the wire with the other SD mode";
+        }
+        if (!started) {
+            Runtime::instance()->start_someip(
+                settings_for({127, 0, 0, 1}, {127, 0, 0, 2}, GetParam()));
+            started = GetParam();
+        }
         vehicle = std::make_shared<Runtime>();
-        auto served = settings_for({127, 0, 0, 2});
+        auto served = settings_for({127, 0, 0, 2}, {127, 0, 0, 1}, GetParam());
         served.serve_port = 30791;
         vehicle->start_someip(served);
     }
-    static void TearDownTestSuite() {
-        vehicle->shutdown();
-        vehicle.reset();
+    void TearDown() override {
+        if (vehicle) {
+            vehicle->shutdown();
+        }
     }
 
     std::shared_ptr<zun::com::runtime::Service_instance> offer_echo() {
@@ -123,16 +149,20 @@ class Someip_transport_test : public ::testing::Test {
         });
     }
 
-    static std::shared_ptr<Runtime> vehicle;
+    std::shared_ptr<Runtime> vehicle;
 };
-std::shared_ptr<Runtime> Someip_transport_test::vehicle;
+INSTANTIATE_TEST_SUITE_P(Sd, Someip_transport_test,
+                         ::testing::Values(Sd_mode::multicast, Sd_mode::unicast),
+                         [](const auto& info) {
+                             return info.param == Sd_mode::multicast ? "multicast" : "unicast";
+                         });
 
 std::shared_ptr<Service_finder::Subscription_handle> search(Found& found, const std::string& name) {
     return kem::com::runtime::Component_singleton::get_service_finder()->find_service(
         found.filter(), name, zun::com::runtime::Instance_id("diag"));
 }
 
-TEST_F(Someip_transport_test, answers_cross_the_wire_with_their_codes_and_whole_payloads) {
+TEST_P(Someip_transport_test, answers_cross_the_wire_with_their_codes_and_whole_payloads) {
     auto offer = offer_echo();
     Found found;
     auto subscription = search(found, echo);
@@ -185,7 +215,7 @@ TEST_F(Someip_transport_test, answers_cross_the_wire_with_their_codes_and_whole_
     vehicle->withdraw(*offer);
 }
 
-TEST_F(Someip_transport_test, a_stop_offer_ends_the_connection_and_a_new_offer_is_found_again) {
+TEST_P(Someip_transport_test, a_stop_offer_ends_the_connection_and_a_new_offer_is_found_again) {
     auto offer = offer_echo();
     Found found;
     auto subscription = search(found, echo);
@@ -210,7 +240,7 @@ TEST_F(Someip_transport_test, a_stop_offer_ends_the_connection_and_a_new_offer_i
     vehicle->withdraw(*offer);
 }
 
-TEST_F(Someip_transport_test, an_unanswered_call_stays_pending_and_a_late_answer_is_harmless) {
+TEST_P(Someip_transport_test, an_unanswered_call_stays_pending_and_a_late_answer_is_harmless) {
     std::mutex mutex;
     std::vector<Incoming_call> held;
     auto offer = vehicle->offer(quiet, "diag", [&](Incoming_call call) {
@@ -231,6 +261,125 @@ TEST_F(Someip_transport_test, an_unanswered_call_stays_pending_and_a_late_answer
     std::lock_guard<std::mutex> lock(mutex);
     ASSERT_EQ(held.size(), 1U);
     EXPECT_TRUE(held[0].respond(0, {1, 2, 3}));  // reaches a caller that is gone
+    vehicle->withdraw(*offer);
+}
+
+// A hostile peer on 127.0.0.3 throws junk at the served port and the SD port: nothing
+// crashes, the junk is counted, wrong requests get their ERRORs, reads go on.
+TEST_P(Someip_transport_test, hostile_datagrams_are_answered_or_counted_and_reads_go_on) {
+    auto offer = offer_echo();
+    Found found;
+    auto subscription = search(found, echo);
+    const auto handles = found.wait_for(1);
+    ASSERT_EQ(handles.size(), 1U);
+    Rport port(handles[0], two_methods);
+
+    std::mutex mutex;
+    std::vector<someip::Bytes> replies;
+    platform::runtime::detail::Udp_settings udp;
+    udp.address = {127, 0, 0, 3};
+    udp.sd_port = 30792;
+    udp.join_multicast = false;
+    platform::runtime::detail::Udp_network peer(
+        udp,
+        [&](platform::runtime::detail::Datagram datagram) {
+            std::lock_guard<std::mutex> lock(mutex);
+            replies.push_back(std::move(datagram.bytes));
+        },
+        [] {});
+    const std::uint16_t from = peer.open_method_port(0);
+    const someip::Ipv4_endpoint served{{127, 0, 0, 2}, 30791};
+    const someip::Ipv4_endpoint sd{{127, 0, 0, 2}, 30790};
+    auto request = [](std::uint16_t service, std::uint16_t method, std::uint8_t version,
+                      std::uint8_t protocol, std::uint8_t type, someip::Bytes payload = {0, 1}) {
+        someip::Header header;
+        header.service_id = service;
+        header.method_id = method;
+        header.client_id = 0x0777;
+        header.session_id = 1;
+        header.interface_version = version;
+        header.protocol_version = protocol;
+        header.message_type = type;
+        return someip::encode_message(header, payload);
+    };
+    // Refused requests, each answered with its ERROR code.
+    const std::pair<someip::Bytes, std::uint8_t> refused[] = {
+        {request(0x0999, 1, 1, 1, 0x00), 0x02},  // unknown service
+        {request(0x0102, 9, 1, 1, 0x00), 0x03},  // unknown method
+        {request(0x0102, 1, 7, 1, 0x00), 0x08},  // wrong interface version
+        {request(0x0102, 1, 1, 2, 0x00), 0x07},  // wrong protocol version
+    };
+    for (const auto& [bytes, code] : refused) {
+        ASSERT_TRUE(peer.send(from, bytes, served));
+    }
+    // Junk: short, a length below 8 or past the end, answers nobody asked for, TP out of order.
+    someip::Bytes longer = request(0x0102, 1, 1, 1, 0x00);
+    longer[7] = 200;
+    someip::Bytes below = request(0x0102, 1, 1, 1, 0x00);
+    below[7] = 4;
+    someip::Bytes tp_late_payload(20, 0);
+    tp_late_payload[3] = 0x11;  // offset 16 bytes, more segments: its start never came
+    const someip::Bytes tp_late = request(0x0102, 1, 1, 1, 0x20, tp_late_payload);
+    for (const someip::Bytes& junk :
+         {someip::Bytes{1, 2, 3}, longer, below, request(0x0102, 1, 1, 1, 0x80), tp_late}) {
+        ASSERT_TRUE(peer.send(from, junk, served));
+        ASSERT_TRUE(peer.send(0, junk, sd));
+    }
+    // A flood of offers for a service nobody searches.
+    for (int i = 0; i < 200; ++i) {
+        someip::Sd_message offers;
+        someip::Sd_entry entry;
+        entry.type = someip::entry_type::offer_service;
+        entry.service_id = static_cast<std::uint16_t>(0x4000 + i);
+        entry.instance_id = 1;
+        entry.major_version = 1;
+        entry.ttl = 3;
+        entry.minor_version = 0;
+        offers.entries.push_back(entry);
+        ASSERT_TRUE(peer.send(0, someip::encode_sd(offers, static_cast<std::uint16_t>(i + 1)),
+                              someip::Ipv4_endpoint{{127, 0, 0, 1}, 30790}));
+    }
+    const auto answer = call(port, 1, {0, 42});
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->payload, std::vector<std::uint8_t>{42});
+
+    // The counts, once both sides have taken in everything sent (at most 2 s).
+    const auto counted = [](const platform::runtime::Someip_report& report) {
+        std::map<std::string, std::uint64_t> out(report.counters.begin(), report.counters.end());
+        return out;
+    };
+    const std::map<std::string, std::uint64_t> served_expected = {{"datagrams_malformed", 3},
+                                                                  {"requests_refused", 4},
+                                                                  {"responses_unknown_session", 1},
+                                                                  {"sd_malformed", 5},
+                                                                  {"tp_out_of_order", 1}};
+    std::map<std::string, std::uint64_t> served_counts;
+    std::uint64_t not_searched = 0;
+    for (int i = 0; i < 200; ++i) {
+        served_counts = counted(vehicle->someip_report());
+        served_counts.erase("sd_stop_offers");
+        not_searched = counted(platform::runtime::someip_report())["sd_offers_not_searched"];
+        const bool replied = [&] {
+            std::lock_guard<std::mutex> lock(mutex);
+            return replies.size() >= std::size(refused);
+        }();
+        if (served_counts == served_expected && not_searched == 200 && replied) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(served_counts, served_expected);
+    EXPECT_EQ(not_searched, 200U);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ASSERT_EQ(replies.size(), std::size(refused)) << "junk is never answered";
+        for (std::size_t i = 0; i < replies.size(); ++i) {
+            ASSERT_GE(replies[i].size(), 16U);
+            EXPECT_EQ(replies[i][14], 0x81);  // ERROR
+            EXPECT_EQ(replies[i][15], refused[i].second);
+            EXPECT_EQ(replies[i][8], 0x07);  // the request id echoed
+        }
+    }
     vehicle->withdraw(*offer);
 }
 

@@ -37,17 +37,18 @@ class Worker {
     bool post(Job job) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (!stopped_) {
-                if (!thread_.joinable()) {
-                    thread_ = std::thread(&Worker::loop, this);
-                }
-                jobs_.push_back(std::move(job));
-                ++posted_;
-                wakeup_.notify_one();
-                return true;
+            if (stopped_) {
+                return false;  // the job is destroyed on the way out, after the lock
             }
+            if (!thread_.joinable()) {
+                thread_ = std::thread(&Worker::loop, this);
+            }
+            jobs_.push_back(std::move(job));
+            ++posted_;
         }
-        return false;  // the job is destroyed here, outside the lock
+        // Woken after the unlock, the thread does not block again on the lock just held.
+        wakeup_.notify_one();
+        return true;
     }
 
     // True on this worker's thread, also while a job runs that called back into us.

@@ -313,6 +313,7 @@ bool Someip_transport::send_request(const std::shared_ptr<Method_call>& call) {
     header.client_id = settings_.deployment.client_id;
     header.interface_version = remote.major_version;
     header.message_type = message_type::request;
+    std::vector<Bytes> datagrams;
     {
         std::lock_guard<std::mutex> lock(call_mutex_);
         header.session_id =
@@ -321,11 +322,14 @@ bool Someip_transport::send_request(const std::shared_ptr<Method_call>& call) {
             ++call_counters_.sessions_exhausted;
             return false;
         }
+        // The request's bytes are read before the call is pending: from then on its answer
+        // may take over the call's buffer.
+        const auto request = call->request();
+        datagrams = segment_message(header, request.first, request.size());
         pending_.emplace(header.session_id, Pending{call, peer});
     }
-    const auto request = call->request();
     bool sent = true;
-    for (const Bytes& bytes : segment_message(header, request.first, request.size())) {
+    for (const Bytes& bytes : datagrams) {
         sent = sent && network_->send(client_port_, bytes, peer);
     }
     if (!sent) {

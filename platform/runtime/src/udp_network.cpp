@@ -133,8 +133,10 @@ Udp_network::Udp_network(const Udp_settings& settings, On_datagram on_datagram, 
     try {
         unicast->socket.open(udp::v4());
         unicast->socket.bind(udp::endpoint(local, settings.sd_port));
-        unicast->socket.set_option(asio::ip::multicast::outbound_interface(local));
-        unicast->socket.set_option(asio::ip::multicast::enable_loopback(true));
+        if (settings.join_multicast) {
+            unicast->socket.set_option(asio::ip::multicast::outbound_interface(local));
+            unicast->socket.set_option(asio::ip::multicast::enable_loopback(true));
+        }
     } catch (const std::system_error& e) {
         throw std::runtime_error("cannot open the Service Discovery socket on " +
                                  describe(local, settings.sd_port) + ": " + e.code().message());
