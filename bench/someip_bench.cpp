@@ -23,12 +23,10 @@
 #include <thread>
 #include <vector>
 
-#include "bench/discarding_sink.h"
 #include "bench/request_meta.h"
 #include "host/built_plugin.h"
 #include "host/extensions.h"
 #include "host/record_writer.h"
-#include "platform/ara_log/control.h"
 #include "platform/runtime/someip.h"
 #include "runtime_core.h"
 #include "services/d_0102/d_0102.h"
@@ -63,8 +61,8 @@ struct Someip_world {
         offer = vehicle->offer(D0102::service_id, bench::bench_instance,
                                [record](platform::runtime::Incoming_call call) {
                                    // Read gets its record, Cancel an empty answer.
-                                   call.respond(0, call.method_id() == D0102::Read::id ? record
-                                                                                      : Bytes{});
+                                   call.respond(
+                                       0, call.method_id() == D0102::Read::id ? record : Bytes{});
                                });
         did = host::connect_did(host::built_plugin(), 0x0102, bench::bench_instance);
         // Discovery takes its initial wait and a round trip: read until the first answer.
@@ -122,10 +120,10 @@ void BM_UdpRoundTrip(benchmark::State& state) {
     const int client = ::socket(AF_INET, SOCK_DGRAM, 0);
     const sockaddr_in server_address = loopback("127.0.0.2", echo_port);
     const sockaddr_in client_address = loopback("127.0.0.1", 0);
-    if (::bind(server, reinterpret_cast<const sockaddr*>(&server_address),
-               sizeof server_address) != 0 ||
-        ::bind(client, reinterpret_cast<const sockaddr*>(&client_address),
-               sizeof client_address) != 0) {
+    if (::bind(server, reinterpret_cast<const sockaddr*>(&server_address), sizeof server_address) !=
+            0 ||
+        ::bind(client, reinterpret_cast<const sockaddr*>(&client_address), sizeof client_address) !=
+            0) {
         state.SkipWithError("cannot bind the echo sockets");
         ::close(server);
         ::close(client);
@@ -136,8 +134,8 @@ void BM_UdpRoundTrip(benchmark::State& state) {
         for (;;) {
             sockaddr_in from{};
             socklen_t size = sizeof from;
-            const auto got =
-                ::recvfrom(server, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &size);
+            const auto got = ::recvfrom(server, buffer, sizeof buffer, 0,
+                                        reinterpret_cast<sockaddr*>(&from), &size);
             if (got <= 1) {
                 return;  // the one-byte datagram ends the echo
             }
@@ -163,15 +161,3 @@ void BM_UdpRoundTrip(benchmark::State& state) {
 BENCHMARK(BM_UdpRoundTrip)->UseRealTime();
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    platform::ara_log::set_sink(std::make_shared<bench::Discarding_sink>());
-    platform::ara_log::set_threshold(ara::log::LogLevel::kWarn);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

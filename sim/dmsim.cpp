@@ -1,7 +1,8 @@
 // dmsim: a diagnostic manager simulator with a simulated vehicle. Loads the plug-in with
 // dlopen as the diagnostic manager does, offers every service of the catalogue from a
 // vehicle profile, and answers UDS requests given as arguments or on standard input, or
-// serves testers over DoIP. The pieces live in sim/cli/ (dmsim --help says it all).
+// serves testers over DoIP; or, over SOME/IP, plays the vehicle (--offer) or the manager
+// (--someip) in a process of its own. The pieces live in sim/cli/ (dmsim --help says it all).
 
 #include <cstdio>
 #include <exception>
@@ -17,11 +18,14 @@ int main(int argc, char** argv) {
     if (const auto status = dmsim::parse_options(argc, argv, options)) {
         return *status;
     }
+    if (const auto status = dmsim::check_options(options)) {
+        return *status;
+    }
     if (options.list) {
         return dmsim::list_identifiers(options);
     }
-    if (const auto status = dmsim::check_options(options)) {
-        return *status;
+    if (!options.wireshark_names.empty()) {
+        return dmsim::write_wireshark_names(options);
     }
     try {
         return dmsim::run(options);

@@ -1,6 +1,9 @@
 #include "sim/cli/listing.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
@@ -97,6 +100,34 @@ std::string method_line(const diag::Identifier_layout& layout, const diag::Metho
     return line + " + " + byte_count(method.uds_response) + ": " + describe(info.members);
 }
 
+// The SOME/IP numbers of one interface: {"service_id": "0x0102", "methods": {"Cancel": 0, ...}}.
+nlohmann::ordered_json someip_ids(const diag::Identifier_layout& layout,
+                                  const platform::runtime::someip::Deployment& deployment) {
+    const auto* deployed = deployment.interface(layout.service_id);
+    char service_id[8];
+    std::snprintf(service_id, sizeof service_id, "0x%04X",
+                  deployed != nullptr ? deployed->service_id : 0u);
+    nlohmann::ordered_json methods = nlohmann::ordered_json::object();
+    for (int i = 0; i < layout.method_count && deployed != nullptr; ++i) {
+        methods[layout.methods[i].name] = deployed->methods.at(layout.methods[i].name);
+    }
+    return {{"service_id", service_id}, {"methods", std::move(methods)}};
+}
+
+// Writes `text` to `path`; the reason when that fails.
+std::optional<std::string> write_text(const std::filesystem::path& path, const std::string& text) {
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    if (file == nullptr) {
+        return path.string() + ": " + std::strerror(errno);
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    const int saved = errno;
+    if (std::fclose(file) != 0 || !written) {
+        return path.string() + ": " + std::strerror(written ? errno : saved);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::string list_text() {
@@ -130,7 +161,7 @@ std::string list_text() {
     return text;
 }
 
-std::string list_json() {
+std::string list_json(const platform::runtime::someip::Deployment& deployment) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const diag::Identifier_layout& layout : diag::layout_table) {
         char identifier[8];
@@ -163,22 +194,60 @@ std::string list_json() {
             methods.push_back(std::move(item));
         }
         entry["methods"] = std::move(methods);
+        entry["someip"] = someip_ids(layout, deployment);
         list.push_back(std::move(entry));
     }
     return list.dump(2) + "\n";
 }
 
 int list_identifiers(const Options& options) {
-    if (!options.requests.empty() || options.doip) {
-        usage_error("--list prints the identifiers only: no REQUEST and no --doip");
-        return exit_status::usage;
-    }
     Output_file out(stdout, "standard output");
-    std::string listing = options.json ? list_json() : list_text();
+    std::string listing =
+        options.json ? list_json(options.someip_settings.deployment) : list_text();
     listing.pop_back();  // write_line ends the last line
     if (!out.write_line(listing)) {
         std::fprintf(stderr, "dmsim: cannot write %s\n", out.failure()->c_str());
         return exit_status::write_failed;
+    }
+    return exit_status::answered;
+}
+
+std::pair<std::string, std::string> wireshark_names(
+    const platform::runtime::someip::Deployment& deployment) {
+    std::string services = "# SOME/IP service names, by dmsim --wireshark-names\n";
+    std::string methods = "# SOME/IP method names, by dmsim --wireshark-names\n";
+    for (const diag::Identifier_layout& layout : diag::layout_table) {
+        const auto* deployed = deployment.interface(layout.service_id);
+        if (deployed == nullptr) {
+            continue;
+        }
+        char line[160];
+        std::snprintf(line, sizeof line, "\"%04x\",\"%s\"\n", deployed->service_id,
+                      layout.interface_name);
+        services += line;
+        for (const auto& [name, id] : deployed->methods) {
+            std::snprintf(line, sizeof line, "\"%04x\",\"%04x\",\"%s\"\n", deployed->service_id, id,
+                          name.c_str());
+            methods += line;
+        }
+    }
+    return {services, methods};
+}
+
+int write_wireshark_names(const Options& options) {
+    const std::filesystem::path folder = options.wireshark_names;
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    const auto [services, methods] = wireshark_names(options.someip_settings.deployment);
+    std::optional<std::string> failed =
+        error ? folder.string() + ": " + error.message()
+              : write_text(folder / "SOMEIP_service_identifiers", services);
+    if (!failed) {
+        failed = write_text(folder / "SOMEIP_method_event_identifiers", methods);
+    }
+    if (failed) {
+        std::fprintf(stderr, "dmsim: cannot write %s\n", failed->c_str());
+        return exit_status::usage;
     }
     return exit_status::answered;
 }

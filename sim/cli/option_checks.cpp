@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "sim/cli/exit_status.h"
+#include "sim/cli/someip_setup.h"
 #include "sim/doip/serve.h"
 
 namespace dmsim {
@@ -75,12 +76,69 @@ std::optional<std::string> same_file(const Options& options) {
     return std::nullopt;
 }
 
+// The options that only some modes take, and the modes that exclude each other. The message
+// when the options do not go together.
+std::optional<std::string> mode_clash(const Options& options) {
+    const bool role = options.offer || options.someip;
+    const bool input = !options.requests.empty() || options.doip;
+    for (const auto& [given, name] :
+         {std::pair(options.list, "--list prints the identifiers only"),
+          std::pair(!options.wireshark_names.empty(), "--wireshark-names writes the files only")}) {
+        if (given && (input || role)) {
+            return std::string(name) + ": no REQUEST, --doip, --offer or --someip";
+        }
+    }
+    if (options.list && !options.wireshark_names.empty()) {
+        return "--list and --wireshark-names: one at a time";
+    }
+    if (options.offer && options.someip) {
+        return "--offer is the vehicle, --someip the manager: one process is one of them";
+    }
+    if (options.offer && input) {
+        return "--offer serves the vehicle's applications: no REQUEST and no --doip";
+    }
+    if (options.offer && (!options.plugin.empty() || !options.instance.empty() ||
+                          !options.meta.empty() || options.cancel_after_ms || options.json)) {
+        return "--offer loads no plug-in and sends no request: no --plugin, --instance, --meta, "
+               "--cancel-after or --json";
+    }
+    if (options.someip && !options.trace_file.empty()) {
+        return "--trace records the calls the simulated vehicle receives: not with --someip";
+    }
+    if (options.sd_wait_ms && !options.someip) {
+        return "--sd-wait needs --someip";
+    }
+    const bool names = options.list || !options.wireshark_names.empty();
+    if (!options.deployment.empty() && !role && !names) {
+        return "--deployment needs --offer, --someip, --list or --wireshark-names";
+    }
+    for (const auto& [given, name] :
+         {std::pair(options.sd_port.has_value(), "--sd-port"),
+          std::pair(options.sd_multicast.has_value(), "--sd-multicast"),
+          std::pair(!options.sd_peers.empty(), "--sd-peer"),
+          std::pair(options.someip_max_message.has_value(), "--someip-max-message")}) {
+        if (given && !role) {
+            return std::string(name) + " needs --offer or --someip";
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<int> check_options(Options& options) {
     if (const auto clash = same_file(options)) {
         usage_error(*clash);
         return exit_status::usage;
+    }
+    if (const auto clash = mode_clash(options)) {
+        usage_error(*clash);
+        return exit_status::usage;
+    }
+    if (options.offer || options.someip || options.list || !options.wireshark_names.empty()) {
+        if (const auto status = fill_someip_settings(options)) {
+            return status;
+        }
     }
     if (options.plugin.empty()) {
         options.plugin = default_plugin_path();

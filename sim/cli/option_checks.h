@@ -1,7 +1,8 @@
 #pragma once
 // The checks of dmsim's options that look at more than one value or at the file system,
 // made after the command line is read and before anything runs; they also fill in the
-// defaults that depend on where dmsim lies (the plug-in) and the listening address.
+// defaults that depend on where dmsim lies (the plug-in), the listening address and the
+// SOME/IP settings with the deployment in effect.
 
 #include <optional>
 

@@ -101,12 +101,38 @@ DoIP (--doip [ADDRESS:]PORT)
   (VIN default: the answer for DID F190). Sockets without routing activation close after
   2 s, idle ones after 5 min. A tester that disconnects has its request cancelled.
 
+SOME/IP (--offer, --someip)
+  The vehicle and the manager in two processes, the applications reached over SOME/IP
+  on UDP with Service Discovery (SD). In one terminal: dmsim --offer 127.0.0.2; in
+  another: dmsim --someip 127.0.0.1 "22 F1 90". --offer loads no plug-in: it offers
+  every service the profile does not mark "offered": false, answers their calls (and
+  --trace) until SIGINT or SIGTERM, then withdraws the offers. --someip waits, before
+  the first request, until every service is found, or 1.5 s pass without a new one
+  after the first, or --sd-wait MS; services still missing are named on standard error
+  with the SD traffic seen. SD goes to the group --sd-multicast on port --sd-port: a
+  host without a multicast route (add one for 224.0.0.0/4 on the interface) names the
+  other side with --sd-peer instead. With --log-level info both sides say what is
+  offered or found, and at exit the counts of dropped or odd messages.
+  Deployment (--deployment FILE, JSON, every key optional; defaults as shown, the
+  service id from the interface's d_xxxx or r_xxxx namespace):
+    {"client_id": "0001",
+     "interfaces": {"orlak::services::diag::d_0102::DataIdentifier_BasicSettingsStatus":
+                      {"service_id": "0102", "major_version": 1, "minor_version": 0,
+                       "methods": {"Cancel": 0, "Read": 1}}},
+     "instances": {"diag": {"instance_id": "0001", "udp_port": 30501}},
+     "sd": {"port": 30490, "multicast": "224.244.224.245", "initial_delay_ms": [10, 100],
+            "repetitions": 3, "repetition_base_delay_ms": 30,
+            "cyclic_offer_delay_ms": 1000, "ttl_s": 3}}
+  dmsim --list --json shows each identifier's service and method ids under it, and
+  dmsim --wireshark-names DIR writes them as Wireshark's SOME/IP name files.
+
 Exit status
-  0  every request was answered (negative responses included)
+  0  every request was answered (negative responses included); --offer and --doip:
+     ended by SIGINT or SIGTERM
   1  the plug-in cannot be loaded
-  2  usage error, bad REQUEST, unreadable or invalid profile, log or trace file that
-     cannot be created, one file named for two outputs; on standard input: some line
-     was not a request
+  2  usage error, bad REQUEST, unreadable or invalid profile or deployment, log or
+     trace file that cannot be created, one file named for two outputs, a socket that
+     cannot be opened; on standard input: some line was not a request
   3  a request was cancelled by --cancel-after (and no line was bad)
   4  writing standard output, the log or the trace failed (a full disk, a closed
      pipe): dmsim stops at once
@@ -115,7 +141,8 @@ Examples
   dmsim --list
   dmsim "22 F1 90" "22 F1 90 01 02" "31 01 03 00 01 02 03"
   printf '22F190\n31 03 03 00\n' | dmsim --json --trace calls.jsonl
-  dmsim --vehicle my.json --cancel-after 500 --log-level info --meta tester=0E80 "22 01 02")";
+  dmsim --vehicle my.json --cancel-after 500 --log-level info --meta tester=0E80 "22 01 02"
+  dmsim --offer 127.0.0.2 --log-level info   # and elsewhere: dmsim --someip 127.0.0.1)";
 
 // An option given as "" would silently mean its default: refuse it.
 const CLI::Validator non_empty(
@@ -231,6 +258,48 @@ std::optional<int> parse_options(int argc, char** argv, Options& options) {
     number_option(app, "--max-payload", options.server.max_payload, "BYTES",
                   "DoIP: longest payload accepted; longer ones are refused (default 65535)", 64u,
                   16'777'216u);
+    app.add_option("--offer", options.offer,
+                   "be the simulated vehicle over SOME/IP: load no plug-in, offer the\n"
+                   "profile's services over SD on ADDRESS (this host's IPv4 address) and\n"
+                   "serve them on PORT (default: the deployment's, else 30501) until\n"
+                   "SIGINT or SIGTERM (see SOME/IP below)")
+        ->option_text("ADDRESS[:PORT]");
+    app.add_option("--someip", options.someip,
+                   "find the applications over SOME/IP SD on ADDRESS (this host's IPv4\n"
+                   "address) instead of in the simulated vehicle")
+        ->option_text("ADDRESS");
+    app.add_option("--deployment", options.deployment,
+                   "SOME/IP service and method ids, instances and SD settings, JSON\n"
+                   "(see SOME/IP below); also for --list and --wireshark-names")
+        ->option_text("FILE")
+        ->check(non_empty);
+    app.add_option("--sd-port", options.sd_port,
+                   "UDP port of Service Discovery (default: the deployment's, else 30490)")
+        ->option_text("PORT")
+        ->check(CLI::Range(1u, 65'535u));
+    app.add_option("--sd-multicast", options.sd_multicast,
+                   "SD multicast group (default: the deployment's, else 224.244.224.245)")
+        ->option_text("GROUP");
+    app.add_option("--sd-peer", options.sd_peers,
+                   "send SD by unicast to ADDRESS instead of to the group (repeatable)")
+        ->option_text("ADDRESS")
+        ->allow_extra_args(false);
+    app.add_option("--sd-wait", options.sd_wait_ms,
+                   "--someip: wait at most MS milliseconds for the services to be found\n"
+                   "before the first request (default 3000)")
+        ->option_text("MS")
+        ->check(CLI::Range(0u, 600'000u));
+    app.add_option("--someip-max-message", options.someip_max_message,
+                   "longest SOME/IP payload reassembled from segments; longer ones are\n"
+                   "dropped and counted (default 65536)")
+        ->option_text("BYTES")
+        ->check(CLI::Range(1'392u, 16'777'216u));
+    app.add_option("--wireshark-names", options.wireshark_names,
+                   "write SOMEIP_service_identifiers and SOMEIP_method_event_identifiers\n"
+                   "into DIR (Wireshark's personal configuration folder, or tshark -C)\n"
+                   "for the deployment in effect, then exit")
+        ->option_text("DIR")
+        ->check(non_empty);
     // Timers of the DoIP server, shortened by the tests.
     app.add_option("--s3", options.s3_ms)->group("")->check(CLI::Range(1u, 3'600'000u));
     const auto milliseconds = [](std::chrono::milliseconds& target) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/runtime/someip.h"
 #include "sim/doip/server.h"
 
 namespace dmsim {
@@ -34,6 +35,19 @@ struct Options {
     unsigned max_dids = 32;
     unsigned s3_ms = 5000;
     doip::Server_options server;
+    // SOME/IP: the vehicle's side (--offer ADDRESS[:PORT]) or the manager's (--someip ADDRESS).
+    std::optional<std::string> offer;
+    std::optional<std::string> someip;
+    std::string deployment;
+    std::optional<unsigned> sd_port;
+    std::optional<std::string> sd_multicast;
+    std::vector<std::string> sd_peers;
+    std::optional<unsigned> sd_wait_ms;  // default 3000
+    std::optional<unsigned> someip_max_message;
+    std::string wireshark_names;  // a folder
+    // Filled by check_options for --offer, --someip, --list and --wireshark-names: the
+    // deployment in effect and, for the two roles, the runtime's settings.
+    platform::runtime::Someip_settings someip_settings;
 };
 
 // Fills `options` from the command line. An exit status when dmsim ends here: after the

@@ -23,6 +23,7 @@
 #include "sim/cli/exit_status.h"
 #include "sim/cli/line_mode.h"
 #include "sim/cli/outputs.h"
+#include "sim/cli/someip_setup.h"
 #include "sim/doip/serve.h"
 #include "sim/ecu/ecu.h"
 #include "sim/io/hex.h"
@@ -150,6 +151,17 @@ int run(const Options& options) {
         ~Sink_release() { platform::ara_log::set_sink(nullptr); }
     } sink_release;
 
+    // The applications are offered under the profile's instance; the manager searches
+    // under --instance, which is the same unless the user says otherwise.
+    const std::string vehicle_instance = profile->instance.value_or(default_instance);
+    const std::string instance = options.instance.empty() ? vehicle_instance : options.instance;
+    // The summary and the warnings are text: they stay out of JSON lines on standard error.
+    const bool text_on_stderr = !(options.log_format == "jsonl" && options.log_file.empty());
+    const bool chatty = log_level(options.log_level) >= ara::log::LogLevel::kInfo && text_on_stderr;
+    if (options.offer) {
+        return offer_vehicle(options, std::move(*profile), vehicle_instance, outputs, chatty);
+    }
+
     std::optional<host::Plugin> plugin;
     try {
         plugin.emplace(options.plugin);
@@ -157,23 +169,27 @@ int run(const Options& options) {
         std::fprintf(stderr, "dmsim: %s\n", e.what());
         return exit_status::plugin;
     }
-
-    // The applications are offered under the profile's instance; the manager searches
-    // under --instance, which is the same unless the user says otherwise.
-    const std::string vehicle_instance = profile->instance.value_or(default_instance);
-    const std::string instance = options.instance.empty() ? vehicle_instance : options.instance;
-    // The summary is text: it stays out of JSON lines on standard error.
-    const bool chatty = log_level(options.log_level) >= ara::log::LogLevel::kInfo &&
-                        !(options.log_format == "jsonl" && options.log_file.empty());
     if (chatty) {
         const char* version = kem::com::runtime::generator_version;
         std::fprintf(stderr, "dmsim: plug-in %s (generator version %s)\n", plugin->path().c_str(),
                      version != nullptr ? version : "not set");
     }
 
-    // Destroyed in reverse: the extensions end before the vehicle withdraws its offers.
+    // Destroyed in reverse: the extensions end before the vehicle withdraws its offers and
+    // before SOME/IP stops. With --someip the applications are elsewhere: no vehicle here.
     const Doip_profile doip_profile = profile->doip;
-    Vehicle vehicle(std::move(*profile), vehicle_instance, outputs.trace.get());
+    std::optional<Vehicle> vehicle;
+    std::optional<Someip_session> someip;
+    if (options.someip) {
+        try {
+            someip.emplace(options.someip_settings, chatty);
+        } catch (const std::runtime_error& e) {
+            std::fprintf(stderr, "dmsim: SOME/IP: %s\n", e.what());
+            return exit_status::usage;
+        }
+    } else {
+        vehicle.emplace(std::move(*profile), vehicle_instance, outputs.trace.get());
+    }
     std::optional<host::Extension_set> extensions;
     try {
         extensions.emplace(*plugin);
@@ -184,11 +200,19 @@ int run(const Options& options) {
     extensions->start_find_service(instance);
     platform::runtime::settle();
     if (chatty) {
-        std::fprintf(stderr,
-                     "dmsim: %zu DID and %zu RID extensions searching instance \"%s\"; "
-                     "%zu services offered under \"%s\"\n",
-                     extensions->dids().size(), extensions->rids().size(), instance.c_str(),
-                     vehicle.offered_count(), vehicle_instance.c_str());
+        std::fprintf(stderr, "dmsim: %zu DID and %zu RID extensions searching instance \"%s\"; ",
+                     extensions->dids().size(), extensions->rids().size(), instance.c_str());
+        if (vehicle) {
+            std::fprintf(stderr, "%zu services offered under \"%s\"\n", vehicle->offered_count(),
+                         vehicle_instance.c_str());
+        } else {
+            std::fprintf(stderr, "over SOME/IP on %s\n", options.someip->c_str());
+        }
+    }
+    if (someip) {
+        const bool warn =
+            log_level(options.log_level) >= ara::log::LogLevel::kWarn && text_on_stderr;
+        await_services(options, chatty, warn);
     }
 
     Ecu_options ecu_options;

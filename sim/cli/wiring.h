@@ -1,6 +1,7 @@
 #pragma once
 // dmsim put together: the profile, the outputs and the log, the plug-in and its extensions,
-// the simulated vehicle and the ECU, then the requests or the DoIP server.
+// the simulated vehicle (or SOME/IP with --someip) and the ECU, then the requests or the
+// DoIP server. With --offer: the profile, the outputs and the vehicle over SOME/IP alone.
 //
 //   return dmsim::run(options);   // options checked (check_options)
 

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,24 +66,34 @@ Someip_settings settings_for(std::array<std::uint8_t, 4> address, std::array<std
     return settings;
 }
 
-// What a search reports, waited for with a bound.
+// A search for `service` under "diag" and what it reports, waited for with a bound.
 class Found {
   public:
-    Service_finder::Filter filter() {
-        return [this](std::vector<Service_handle> found) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            latest_ = std::move(found);
-            ++reports_;
-            changed_.notify_all();
-            return true;
-        };
-    }
+    explicit Found(const std::string& service)
+        : subscription_(kem::com::runtime::Component_singleton::get_service_finder()->find_service(
+              [this](std::vector<Service_handle> found) {
+                  std::lock_guard<std::mutex> lock(mutex_);
+                  latest_ = std::move(found);
+                  ++reports_;
+                  changed_.notify_all();
+                  return true;
+              },
+              service, zun::com::runtime::Instance_id("diag"))) {}
+
     // The latest list once it has `count` instances.
     std::vector<Service_handle> wait_for(std::size_t count) {
         std::unique_lock<std::mutex> lock(mutex_);
         changed_.wait_for(lock, std::chrono::seconds(5),
                           [&] { return reports_ != 0 && latest_.size() == count; });
         return latest_;
+    }
+    // The one instance found; throws when none is within the bound.
+    Service_handle one() {
+        auto found = wait_for(1);
+        if (found.size() != 1) {
+            throw std::runtime_error("no instance found within 5 s");
+        }
+        return found[0];
     }
     int reports() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -94,6 +105,7 @@ class Found {
     std::condition_variable changed_;
     std::vector<Service_handle> latest_;
     int reports_ = 0;
+    std::shared_ptr<Service_finder::Subscription_handle> subscription_;  // ends first
 };
 
 struct Answer {
@@ -157,21 +169,14 @@ INSTANTIATE_TEST_SUITE_P(Sd, Someip_transport_test,
                              return info.param == Sd_mode::multicast ? "multicast" : "unicast";
                          });
 
-std::shared_ptr<Service_finder::Subscription_handle> search(Found& found, const std::string& name) {
-    return kem::com::runtime::Component_singleton::get_service_finder()->find_service(
-        found.filter(), name, zun::com::runtime::Instance_id("diag"));
-}
-
 TEST_P(Someip_transport_test, answers_cross_the_wire_with_their_codes_and_whole_payloads) {
     auto offer = offer_echo();
-    Found found;
-    auto subscription = search(found, echo);
-    const auto handles = found.wait_for(1);
-    ASSERT_EQ(handles.size(), 1U);
+    Found found(echo);
+    const Service_handle handle = found.one();
     // The handle names the interface and the specifier, never numbers.
-    EXPECT_EQ(handles[0].get_service_id().to_string(), echo);
-    EXPECT_EQ(handles[0].get_instance_id().to_string(), "diag");
-    Rport port(handles[0], two_methods);
+    EXPECT_EQ(handle.get_service_id().to_string(), echo);
+    EXPECT_EQ(handle.get_instance_id().to_string(), "diag");
+    Rport port(handle, two_methods);
 
     std::vector<std::uint8_t> big(4097, 0x5A);  // a 4,096-byte answer: TP both ways
     big[0] = 0;
@@ -217,11 +222,8 @@ TEST_P(Someip_transport_test, answers_cross_the_wire_with_their_codes_and_whole_
 
 TEST_P(Someip_transport_test, a_stop_offer_ends_the_connection_and_a_new_offer_is_found_again) {
     auto offer = offer_echo();
-    Found found;
-    auto subscription = search(found, echo);
-    const auto handles = found.wait_for(1);
-    ASSERT_EQ(handles.size(), 1U);
-    Rport port(handles[0], two_methods);
+    Found found(echo);
+    Rport port(found.one(), two_methods);
     vehicle->withdraw(*offer);
     EXPECT_TRUE(found.wait_for(0).empty());
     EXPECT_NE(port.connection_state(), Connection::available);
@@ -231,9 +233,7 @@ TEST_P(Someip_transport_test, a_stop_offer_ends_the_connection_and_a_new_offer_i
     EXPECT_EQ(refused->code, 0xFF);
 
     offer = offer_echo();
-    const auto again = found.wait_for(1);
-    ASSERT_EQ(again.size(), 1U);
-    Rport second(again[0], two_methods);
+    Rport second(found.one(), two_methods);
     const auto answer = call(second, 1, {0, 7});
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->payload, std::vector<std::uint8_t>{7});
@@ -247,12 +247,9 @@ TEST_P(Someip_transport_test, an_unanswered_call_stays_pending_and_a_late_answer
         std::lock_guard<std::mutex> lock(mutex);
         held.push_back(std::move(call));
     });
-    Found found;
-    auto subscription = search(found, quiet);
-    const auto handles = found.wait_for(1);
-    ASSERT_EQ(handles.size(), 1U);
+    Found found(quiet);
     {
-        Rport port(handles[0], two_methods);
+        Rport port(found.one(), two_methods);
         auto answered = std::make_shared<std::atomic<int>>(0);
         port.call_method(1, {}, [answered](std::uint8_t, Serialized_payload) { ++*answered; });
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -268,11 +265,8 @@ TEST_P(Someip_transport_test, an_unanswered_call_stays_pending_and_a_late_answer
 // crashes, the junk is counted, wrong requests get their ERRORs, reads go on.
 TEST_P(Someip_transport_test, hostile_datagrams_are_answered_or_counted_and_reads_go_on) {
     auto offer = offer_echo();
-    Found found;
-    auto subscription = search(found, echo);
-    const auto handles = found.wait_for(1);
-    ASSERT_EQ(handles.size(), 1U);
-    Rport port(handles[0], two_methods);
+    Found found(echo);
+    Rport port(found.one(), two_methods);
 
     std::mutex mutex;
     std::vector<someip::Bytes> replies;

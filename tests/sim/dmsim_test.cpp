@@ -162,6 +162,11 @@ TEST_F(Dmsim, LogLinesGoToTheLogFileAtTheChosenLevel) {
 // Status 2 (1 for the plug-in) and a message before anything runs.
 TEST_F(Dmsim, UsageErrorsStopBeforeAnythingRuns) {
     const std::string bad = file("bad.json", R"({"dids": {"9999": {}}})").string();
+    // Two interfaces with one service id: refused with the path of the second entry.
+    const std::string clash = file("clash.json", R"({"interfaces": {
+        "orlak::services::diag::d_0102::DataIdentifier_BasicSettingsStatus":
+            {"service_id": "F190"}}})")
+                                  .string();
     const struct {
         std::vector<std::string> args;
         std::string message;
@@ -189,6 +194,31 @@ TEST_F(Dmsim, UsageErrorsStopBeforeAnythingRuns) {
         {{"--list", "22F190"}, "--list prints the identifiers only"},
         {{"--max-data-size", "8", "22 F1 90 00 01 02 03 04 05"},
          "is longer than the maximum data size of 8 bytes"},
+        // SOME/IP: roles that exclude each other, options without their role, bad values.
+        {{"--offer", "127.0.0.2", "--someip", "127.0.0.1"}, "one process is one of them"},
+        {{"--offer", "127.0.0.2", "22F190"}, "--offer serves the vehicle's applications"},
+        {{"--offer", "127.0.0.2", "--doip"}, "--offer serves the vehicle's applications"},
+        {{"--offer", "127.0.0.2", "--instance", "x"}, "--offer loads no plug-in"},
+        {{"--list", "--someip", "127.0.0.1"}, "--list prints the identifiers only"},
+        {{"--wireshark-names", dir_, "22F190"}, "--wireshark-names writes the files only"},
+        {{"--sd-port", "30490", "22F190"}, "--sd-port needs --offer or --someip"},
+        {{"--sd-multicast", "224.0.0.9", "22F190"}, "--sd-multicast needs"},
+        {{"--sd-peer", "10.0.0.2", "22F190"}, "--sd-peer needs"},
+        {{"--someip-max-message", "4096", "22F190"}, "--someip-max-message needs"},
+        {{"--sd-wait", "10", "--offer", "127.0.0.2"}, "--sd-wait needs --someip"},
+        {{"--deployment", clash, "22F190"}, "--deployment needs"},
+        {{"--offer", "127.0.0.256"}, "--offer: \"127.0.0.256\" is not an IPv4 address"},
+        {{"--offer", "127.0.0.2:0"}, "--offer: \"0\" is not a port number"},
+        {{"--someip", "0.0.0.0", "22F190"}, "--someip: \"0.0.0.0\" is not an IPv4 address"},
+        {{"--someip", "127.0.0.1", "--sd-peer", "10.0.0"}, "--sd-peer: \"10.0.0\""},
+        {{"--someip", "127.0.0.1", "--sd-multicast", "10.0.0.9"}, "is not a multicast address"},
+        {{"--someip", "127.0.0.1", "--sd-port", "0"}, "--sd-port"},
+        {{"--someip", "127.0.0.1", "--someip-max-message", "100"}, "--someip-max-message"},
+        {{"--someip", "127.0.0.1", "--trace", path("t")}, "--trace records the calls"},
+        {{"--someip", "127.0.0.1", "--deployment", path("none")}, "cannot read the deployment"},
+        {{"--someip", "127.0.0.1", "--deployment", clash}, clash + ": interfaces.orlak::"},
+        {{"--list", "--json", "--deployment", clash}, "is also the one of"},
+        {{"--wireshark-names", "/proc/none/names"}, "cannot write /proc/none/names"},
     };
     for (const auto& c : cases) {
         const Result r = run(c.args);
@@ -268,6 +298,69 @@ TEST_F(Dmsim, DoipServesUntilASignalOrAFailedWrite) {
         } else {
             EXPECT_EQ(server.stop(SIGTERM), 0);
         }
+    }
+}
+
+// The SOME/IP numbers of each identifier come from the deployment in effect: --list --json
+// shows them beside the plug-in's method ids, --wireshark-names writes them as Wireshark's
+// name files (checked by tshark where it is installed).
+TEST_F(Dmsim, SomeipIdsFollowTheDeployment) {
+    const fs::path deployment = file("deployment.json", R"({"interfaces": {
+        "orlak::services::diag::d_0102::DataIdentifier_BasicSettingsStatus":
+            {"service_id": "4102", "methods": {"Read": 7}}}})");
+    const auto someip_of = [this](std::vector<std::string> args, const char* identifier) {
+        const Result r = run(std::move(args));
+        EXPECT_EXIT_STATUS(r, 0);
+        for (const auto& entry : nlohmann::json::parse(r.out)) {
+            if (entry["identifier"] == identifier) {
+                EXPECT_EQ(entry["methods"].back()["id"], entry["kind"] == "did" ? 1 : 3);
+                return entry["someip"];
+            }
+        }
+        return nlohmann::json();
+    };
+    using nlohmann::json;
+    EXPECT_EQ(someip_of({"--list", "--json"}, "0102"),
+              json::parse(R"({"service_id": "0x0102", "methods": {"Cancel": 0, "Read": 1}})"));
+    EXPECT_EQ(someip_of({"--list", "--json"}, "0300"),
+              json::parse(R"({"service_id": "0x0300", "methods": {"Cancel": 0,
+                              "RequestResults": 1, "Start": 2, "Stop": 3}})"));
+    const std::vector<std::string> changed = {"--list", "--json", "--deployment", deployment};
+    EXPECT_EQ(someip_of(changed, "0102"),
+              json::parse(R"({"service_id": "0x4102", "methods": {"Cancel": 0, "Read": 7}})"));
+    EXPECT_EQ(someip_of(changed, "F190")["service_id"], "0xF190");
+
+    const fs::path names = path("wireshark/profile");  // created
+    EXPECT_EXIT_STATUS(run({"--wireshark-names", names, "--deployment", deployment}), 0);
+    const std::string services = read_file(names / "SOMEIP_service_identifiers");
+    const std::string methods = read_file(names / "SOMEIP_method_event_identifiers");
+    EXPECT_NE(services.find("\n\"4102\",\"DataIdentifier_BasicSettingsStatus\"\n"),
+              std::string::npos)
+        << services;
+    for (const char* line : {"\"4102\",\"0007\",\"Read\"", "\"f190\",\"0001\",\"Read\""}) {
+        EXPECT_NE(methods.find('\n' + std::string(line) + '\n'), std::string::npos) << methods;
+    }
+    EXPECT_EQ(lines_of(services).size(), 1u + 109u);
+    if (fs::exists("/usr/bin/tshark")) {
+        const Result tshark =
+            support::run_program({"/usr/bin/env", "WIRESHARK_CONFIG_DIR=" + names.string(),
+                                  "/usr/bin/tshark", "-G", "currentprefs"},
+                                 dir_, {}, "/dev/null");
+        EXPECT_EQ(tshark.status, 0);
+        EXPECT_EQ(tshark.err.find("SOMEIP_"), std::string::npos) << tshark.err;
+    }
+}
+
+// --offer serves until SIGINT or SIGTERM and then ends with 0.
+TEST_F(Dmsim, OfferServesUntilASignal) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        support::Background_program vehicle(
+            support::with_emulator({DMSIM_PATH, "--offer", "127.0.0.3:30591", "--sd-port", "30590",
+                                    "--sd-peer", "127.0.0.4"},
+                                   DMSIM_EMULATOR));
+        EXPECT_EQ(vehicle.first_line(),
+                  "dmsim: SOME/IP vehicle offering 108 services on 127.0.0.3:30591");
+        EXPECT_EQ(vehicle.stop(signal), 0);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "sim/cli/someip_setup.h"
 #include "sim/io/line_reader.h"
 #include "sim/io/log_sink.h"
 #include "sim/io/trace.h"
@@ -91,6 +92,56 @@ TEST(Line_reader, KeepsLinesWithinItsLimit) {
     close(fds[0]);
     EXPECT_EQ(lines,
               (std::vector<std::string>{"22 F1 90", std::string(16, 'A') + "|cut", "", "3E 00"}));
+}
+
+// What --someip says when services are still missing after the wait: which, the SD traffic
+// seen, and the hint that fits it; and the counts of the summary at exit.
+TEST(Report, ServicesMissingAfterTheWaitAndTheCountsAtExit) {
+    platform::runtime::Someip_report report;
+    report.searched = 5;
+    report.found = 1;
+    report.missing = {"a::d_0102::A", "a::d_0103::B", "a::r_0300::C", "D"};
+    platform::runtime::Someip_settings settings;
+    const auto text = [&] {
+        return missing_services_text(report, settings, std::chrono::milliseconds(3000));
+    };
+    const struct {
+        std::uint64_t sd_messages, other_version;
+        std::vector<std::array<std::uint8_t, 4>> peers;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {0,
+         0,
+         {},
+         {"no SD message came from another host (SD port 30490, group 224.244.224.245)",
+          "ip route add 224.0.0.0/4", "--sd-peer ADDRESS"}},
+        {0, 0, {{10, 0, 0, 2}, {10, 0, 0, 3}}, {"peers 10.0.0.2, 10.0.0.3", "their --sd-peer"}},
+        {7,
+         2,
+         {},
+         {"7 messages, offers from 127.0.0.2, 2 offers of searched services with another",
+          "deployments differ"}},
+        {7, 0, {}, {"offers from 127.0.0.2\n", "no host seen offers them"}},
+    };
+    report.offer_senders = {"127.0.0.2"};
+    for (const auto& c : cases) {
+        report.sd_messages = c.sd_messages;
+        report.offers_other_version = c.other_version;
+        settings.sd_peers = c.peers;
+        EXPECT_EQ(text().rfind("dmsim: 4 of 5 services not found after 3000 ms: d_0102::A, "
+                               "d_0103::B, r_0300::C and 1 more\n",
+                               0),
+                  0u)
+            << text();
+        for (const std::string& part : c.expected) {
+            EXPECT_NE(text().find(part), std::string::npos) << part << " in\n" << text();
+        }
+    }
+    EXPECT_EQ(someip_counts(report), "found=1/5, sd_messages=7");
+    report.found = 5;
+    report.counters = {{"tp_timeout", 1}, {"short_datagram", 3}};
+    EXPECT_EQ(text(), "");
+    EXPECT_EQ(someip_counts(report), "found=5/5, sd_messages=7, tp_timeout=1, short_datagram=3");
 }
 
 }  // namespace
