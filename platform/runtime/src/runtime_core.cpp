@@ -50,10 +50,15 @@ std::shared_ptr<Search> Runtime::start_search(zun::com::runtime::Service_finder:
         std::make_shared<Search>(std::move(filter), std::move(service), std::move(instance));
     std::lock_guard<std::mutex> lock(mutex_);
     searches_.push_back(search);
+    Handles found = offered_locked(search->service, search->instance);
     if (network_) {
         network_->search(search->service, search->instance);
+        if (found.empty()) {
+            // On the wire "nothing offered" is known only once discovery had its chance:
+            // the first report comes when an instance is found or the search gives up.
+            return search;
+        }
     }
-    Handles found = offered_locked(search->service, search->instance);
     discovery_.post(
         [this, search, found = std::move(found)]() mutable { deliver(search, std::move(found)); });
     return search;

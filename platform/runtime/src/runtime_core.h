@@ -97,7 +97,8 @@ class Runtime : public std::enable_shared_from_this<Runtime> {
     Runtime(const Runtime&) = delete;
     Runtime& operator=(const Runtime&) = delete;
 
-    // Registers a search and queues its first report (the instances offered now).
+    // Registers a search and queues its first report (the instances offered now). On the
+    // wire, with nothing found yet, the first report waits for discovery's outcome.
     std::shared_ptr<Search> start_search(zun::com::runtime::Service_finder::Filter filter,
                                          std::string service, std::string instance);
     // After this returns the search's filter is never called again. Waits for a running

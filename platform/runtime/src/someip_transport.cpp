@@ -109,35 +109,59 @@ const Someip_transport::Interface_numbers* Someip_transport::by_service_id(
 // ---- Discovery -----------------------------------------------------------------------------
 
 void Someip_transport::search(const std::string& service, const std::string& instance) {
-    runtime_.post_discovery([this, service, instance] {
+    std::lock_guard<std::mutex> lock(pending_mutex_);
+    // Searches started together go out together: one initial wait, the FindService entries
+    // packed into as few SD messages as fit.
+    searches_to_flush_.emplace_back(service, instance);
+    if (searches_to_flush_.size() == 1) {
+        runtime_.post_discovery([this] { flush_searches(); });
+    }
+}
+
+void Someip_transport::flush_searches() {
+    std::vector<std::pair<std::string, std::string>> searches;
+    {
+        std::lock_guard<std::mutex> lock(pending_mutex_);
+        searches.swap(searches_to_flush_);
+    }
+    std::lock_guard<std::mutex> lock(sd_mutex_);
+    if (stopped_) {
+        return;
+    }
+    std::vector<Searched_service> new_searches;
+    std::set<std::uint16_t> known;
+    for (const auto& [service, instance] : searches) {
         const Interface_numbers* numbers = by_name(service);
         if (numbers == nullptr) {
-            return;  // no numbers: never found
-        }
-        std::lock_guard<std::mutex> lock(sd_mutex_);
-        if (stopped_) {
-            return;
+            // No numbers: it can never be found, which its searcher learns at once.
+            runtime_.replace_remote(service, instance, std::nullopt);
+            continue;
         }
         auto& specifiers = searched_[numbers->service_id];
         const bool first = specifiers.empty();
-        if (!specifiers.insert(instance).second) {
-            return;
-        }
+        const bool new_specifier = specifiers.insert(instance).second;
         if (first) {
             Searched_service criteria;
             criteria.service_id = numbers->service_id;
             criteria.instance_id = settings_.deployment.instance(instance).instance_id;
             criteria.major_version = numbers->major_version;
-            client_.find({criteria}, Sd_clock::now());
-            rearm();
-        } else if (!client_.found(numbers->service_id).empty()) {
-            update_found({numbers->service_id});
+            new_searches.push_back(criteria);
+        } else if (!client_.searching(numbers->service_id) &&
+                   (new_specifier || client_.found(numbers->service_id).empty())) {
+            // Searched before and settled: the new search hears what is known now. (While
+            // the first search still runs, its outcome reaches every search.)
+            known.insert(numbers->service_id);
         }
-    });
+    }
+    if (!new_searches.empty()) {
+        client_.find(new_searches, Sd_clock::now());
+        rearm();
+    }
+    update_found(known);
 }
 
 void Someip_transport::offer(const std::string& service, const std::string& instance) {
-    std::lock_guard<std::mutex> lock(offers_mutex_);
+    std::lock_guard<std::mutex> lock(pending_mutex_);
     // Offers made together go out together: one initial wait, as few SD messages as fit.
     offers_to_flush_.emplace_back(service, instance);
     if (offers_to_flush_.size() == 1) {
@@ -148,7 +172,7 @@ void Someip_transport::offer(const std::string& service, const std::string& inst
 void Someip_transport::flush_offers() {
     std::vector<std::pair<std::string, std::string>> offers;
     {
-        std::lock_guard<std::mutex> lock(offers_mutex_);
+        std::lock_guard<std::mutex> lock(pending_mutex_);
         offers.swap(offers_to_flush_);
     }
     std::lock_guard<std::mutex> lock(sd_mutex_);

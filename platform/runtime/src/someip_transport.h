@@ -9,7 +9,7 @@
 // the transport thread. Requests are sent from the caller's thread. The discovery state
 // is guarded by sd_mutex_, the calls' state by call_mutex_; neither is held while a
 // response handler or an application handler runs. Lock order: sd_mutex_ before the
-// runtime lock (found instances are handed over under it); offers_mutex_ is a leaf that
+// runtime lock (found instances are handed over under it); pending_mutex_ is a leaf that
 // the runtime takes under its own lock.
 
 #include <cstdint>
@@ -88,6 +88,7 @@ class Someip_transport {
     // Discovery thread.
     void on_sd(const Datagram& datagram);
     void on_timer();
+    void flush_searches();
     void flush_offers();
     void send_sd(const std::vector<someip::Sd_send>& sends);
     void update_found(const std::set<std::uint16_t>& changed);
@@ -114,8 +115,10 @@ class Someip_transport {
     someip::Sd_client client_;
     someip::Sd_writer writer_;
     std::map<std::uint16_t, std::set<std::string>> searched_;  // service id to specifiers
-    std::mutex offers_mutex_;
-    std::vector<std::pair<std::string, std::string>> offers_to_flush_;  // offers_mutex_
+    // Searches and offers (service, instance) queued for the discovery thread.
+    std::mutex pending_mutex_;
+    std::vector<std::pair<std::string, std::string>> searches_to_flush_;
+    std::vector<std::pair<std::string, std::string>> offers_to_flush_;
     bool stopped_ = false;
     std::uint64_t sd_messages_ = 0;
     std::uint64_t sd_malformed_ = 0;

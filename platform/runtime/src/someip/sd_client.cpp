@@ -42,6 +42,13 @@ std::vector<Sd_send> Sd_client::on_time(Sd_time now, std::set<std::uint16_t>& ch
         if (search.phase == Phase::done || search.next > now) {
             continue;
         }
+        if (search.phase == Phase::last_wait) {
+            search.phase = Phase::done;
+            if (search.instances.empty()) {
+                changed.insert(id);
+            }
+            continue;
+        }
         Sd_outgoing_entry outgoing_entry;
         outgoing_entry.entry.type = entry_type::find_service;
         outgoing_entry.entry.service_id = search.criteria.service_id;
@@ -53,13 +60,14 @@ std::vector<Sd_send> Sd_client::on_time(Sd_time now, std::set<std::uint16_t>& ch
         outgoing_entry.entry.ttl = timing_.ttl_s;
         send.entries.push_back(outgoing_entry);
         if (search.phase == Phase::initial_wait) {
-            search.phase = timing_.repetitions > 0 ? Phase::repetition : Phase::done;
+            search.phase = timing_.repetitions > 0 ? Phase::repetition : Phase::last_wait;
             search.repetitions_sent = 0;
             search.next = now + timing_.repetition_base_delay;
-        } else if (++search.repetitions_sent < timing_.repetitions) {
-            search.next = now + timing_.repetition_base_delay * (1 << search.repetitions_sent);
         } else {
-            search.phase = Phase::done;
+            ++search.repetitions_sent;
+            search.phase = search.repetitions_sent < timing_.repetitions ? Phase::repetition
+                                                                         : Phase::last_wait;
+            search.next = now + timing_.repetition_base_delay * (1 << search.repetitions_sent);
         }
     }
     std::vector<Sd_send> out;
@@ -152,6 +160,11 @@ void Sd_client::take_offer(Search& search, const Ipv4_endpoint& sender, const Sd
         old = instance;
     }
     search.phase = Phase::done;
+}
+
+bool Sd_client::searching(std::uint16_t service_id) const {
+    const auto search = searches_.find(service_id);
+    return search != searches_.end() && search->second.phase != Phase::done;
 }
 
 std::vector<Found_instance> Sd_client::found(std::uint16_t service_id) const {

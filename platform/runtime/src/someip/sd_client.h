@@ -3,10 +3,12 @@
 // delay, then sends FindService for any instance and version (with the unicast flag, so
 // that servers answer directly; the search's criteria sort the offers that come back),
 // repeated after the base delay, twice that, and so on, until an offer arrives or the
-// repetitions are done. Offers are kept with their TTL. The set of found instances of a
-// service changes only on a new instance, a changed endpoint or version, a reboot of the
-// offering side, a StopOffer or an expired TTL; a repeated cyclic offer only renews the
-// TTL. Offers for services nobody searches are counted and forgotten.
+// repetitions are done. A search whose repetitions end unanswered waits once more as long,
+// then counts as changed: nothing is to be found for now, which its searcher learns then
+// rather than before anyone could answer. Offers are kept with their TTL. The set of found
+// instances of a service changes only on a new instance, a changed endpoint or version, a reboot of
+// the offering side, a StopOffer or an expired TTL; a repeated cyclic offer only renews the TTL.
+// Offers for services nobody searches are counted and forgotten.
 
 #include <cstddef>
 #include <cstdint>
@@ -66,13 +68,18 @@ class Sd_client {
     // Stops searching one service and forgets its instances.
     void stop_find(std::uint16_t service_id);
 
-    // FindService messages due at `now`; `changed` gets the services whose TTL ran out.
+    // FindService messages due at `now`; `changed` gets the services whose TTL ran out and
+    // those whose search ended unanswered.
     std::vector<Sd_send> on_time(Sd_time now, std::set<std::uint16_t>& changed);
 
     // Takes the offers of one SD message from `sender` (received by unicast or not);
     // `changed` gets the services whose set of found instances changed.
     void on_message(const Ipv4_endpoint& sender, bool unicast, std::uint16_t session_id,
                     const Sd_message& message, Sd_time now, std::set<std::uint16_t>& changed);
+
+    // Whether the search for `service_id` is still sending FindService or waiting for the
+    // answer to its last one.
+    bool searching(std::uint16_t service_id) const;
 
     // The instances of `service_id` found now, ordered by instance id.
     std::vector<Found_instance> found(std::uint16_t service_id) const;
@@ -81,7 +88,7 @@ class Sd_client {
     const Sd_client_counters& counters() const { return counters_; }
 
   private:
-    enum class Phase { initial_wait, repetition, done };
+    enum class Phase { initial_wait, repetition, last_wait, done };
     struct Search {
         Searched_service criteria;
         Phase phase = Phase::initial_wait;
