@@ -160,6 +160,12 @@ TEST_F(Client_fixture, repeats_find_doubling_until_found_or_the_repetitions_are_
     }
     ASSERT_EQ(client.found(0x0102).size(), 1u);
     EXPECT_EQ(client.found(0x0102)[0].endpoint, vehicle);
+    // The last FindService gets as long again; then the unanswered search has settled.
+    ASSERT_EQ(client.next_deadline(), t0 + milliseconds(470));
+    changed.clear();
+    EXPECT_TRUE(client.on_time(t0 + milliseconds(470), changed).empty());
+    EXPECT_EQ(changed, std::set<std::uint16_t>{0x0103});
+    EXPECT_FALSE(client.searching(0x0103));
     EXPECT_FALSE(client.next_deadline());
     EXPECT_TRUE(client.on_time(t0 + seconds(10), changed).empty());
 }
