@@ -237,7 +237,9 @@ TEST_P(Someip_transport_test, a_stop_offer_ends_the_connection_and_a_new_offer_i
     const auto answer = call(second, 1, {0, 7});
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->payload, std::vector<std::uint8_t>{7});
-    vehicle->withdraw(*offer);
+    // Stopping SOME/IP ends what is still offered with a StopOffer.
+    vehicle->stop_someip();
+    EXPECT_TRUE(found.wait_for(0).empty());
 }
 
 TEST_P(Someip_transport_test, an_unanswered_call_stays_pending_and_a_late_answer_is_harmless) {
