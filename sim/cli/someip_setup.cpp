@@ -1,5 +1,8 @@
 #include "sim/cli/someip_setup.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -7,12 +10,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <thread>
 #include <utility>
-
-#include <asio.hpp>
 
 #include "sim/cli/exit_status.h"
 #include "sim/vehicle/services.h"
@@ -294,8 +294,14 @@ std::string someip_counts(const Someip_report& report) {
 int offer_vehicle(const Options& options, Vehicle_profile profile, const std::string& instance,
                   Outputs& outputs, bool chatty) {
     const Someip_settings& settings = options.someip_settings;
-    asio::io_context io;
-    asio::signal_set signals(io, SIGINT, SIGTERM);  // before the announcement
+    // SIGINT and SIGTERM are blocked before any thread starts, so that every thread inherits
+    // the mask, and are taken below by sigtimedwait: no handler runs anywhere, so none can be
+    // deferred past the wait (as a sanitizer may defer one) or lost.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
     std::optional<Someip_session> session;
     try {
         session.emplace(settings, chatty);
@@ -319,30 +325,10 @@ int offer_vehicle(const Options& options, Vehicle_profile profile, const std::st
     }
 
     // Serves until a signal; checks every 100 ms for a failed write, which ends it too.
-    asio::steady_timer timer(io);
     std::optional<std::string> failed = outputs.failure();
-    std::function<void()> watch = [&] {
-        timer.expires_after(std::chrono::milliseconds(100));
-        timer.async_wait([&](const asio::error_code& error) {
-            if (error) {
-                return;
-            }
-            failed = outputs.failure();
-            if (failed) {
-                signals.cancel();
-            } else {
-                watch();
-            }
-        });
-    };
-    signals.async_wait([&](const asio::error_code& error, int) {
-        if (!error) {
-            timer.cancel();
-        }
-    });
-    if (!failed) {
-        watch();
-        io.run();
+    const timespec tick{0, 100'000'000};
+    while (!failed && sigtimedwait(&stop_signals, nullptr, &tick) < 0) {
+        failed = outputs.failure();
     }
     vehicle.reset();  // withdraws the offers
     session.reset();  // StopOffer on the wire

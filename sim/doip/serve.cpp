@@ -39,7 +39,9 @@ class Write_watch {
     void start() {
         timer_.expires_after(std::chrono::milliseconds(100));
         timer_.async_wait([this](const asio::error_code& error) {
-            if (error) {
+            // A timer that had already expired when stop() cancelled it still completes
+            // without an error: it must not start the next round.
+            if (error || stopped_) {
                 return;
             }
             if (const auto failed = failure_()) {
@@ -55,7 +57,10 @@ class Write_watch {
         server_.stop();
         signals_.cancel();
     }
-    void stop() { timer_.cancel(); }
+    void stop() {
+        stopped_ = true;
+        timer_.cancel();
+    }
     bool failed() const { return failed_; }
 
   private:
@@ -64,6 +69,7 @@ class Write_watch {
     asio::signal_set& signals_;
     const Write_failure& failure_;
     bool failed_ = false;
+    bool stopped_ = false;
 };
 
 }  // namespace
