@@ -108,22 +108,31 @@ const Someip_transport::Interface_numbers* Someip_transport::by_service_id(
 
 // ---- Discovery -----------------------------------------------------------------------------
 
-void Someip_transport::search(const std::string& service, const std::string& instance) {
+// Searches (and offers) made together go out together: one initial wait, their entries
+// packed into as few SD messages as fit. The first of a burst posts the flush.
+void Someip_transport::queue(std::vector<Named_instance>& list, void (Someip_transport::*flush)(),
+                             const std::string& service, const std::string& instance) {
     std::lock_guard<std::mutex> lock(pending_mutex_);
-    // Searches started together go out together: one initial wait, the FindService entries
-    // packed into as few SD messages as fit.
-    searches_to_flush_.emplace_back(service, instance);
-    if (searches_to_flush_.size() == 1) {
-        runtime_.post_discovery([this] { flush_searches(); });
+    list.emplace_back(service, instance);
+    if (list.size() == 1) {
+        runtime_.post_discovery([this, flush] { (this->*flush)(); });
     }
 }
 
+std::vector<Someip_transport::Named_instance> Someip_transport::take(
+    std::vector<Named_instance>& list) {
+    std::vector<Named_instance> taken;
+    std::lock_guard<std::mutex> lock(pending_mutex_);
+    taken.swap(list);
+    return taken;
+}
+
+void Someip_transport::search(const std::string& service, const std::string& instance) {
+    queue(searches_to_flush_, &Someip_transport::flush_searches, service, instance);
+}
+
 void Someip_transport::flush_searches() {
-    std::vector<std::pair<std::string, std::string>> searches;
-    {
-        std::lock_guard<std::mutex> lock(pending_mutex_);
-        searches.swap(searches_to_flush_);
-    }
+    const std::vector<Named_instance> searches = take(searches_to_flush_);
     std::lock_guard<std::mutex> lock(sd_mutex_);
     if (stopped_) {
         return;
@@ -161,20 +170,11 @@ void Someip_transport::flush_searches() {
 }
 
 void Someip_transport::offer(const std::string& service, const std::string& instance) {
-    std::lock_guard<std::mutex> lock(pending_mutex_);
-    // Offers made together go out together: one initial wait, as few SD messages as fit.
-    offers_to_flush_.emplace_back(service, instance);
-    if (offers_to_flush_.size() == 1) {
-        runtime_.post_discovery([this] { flush_offers(); });
-    }
+    queue(offers_to_flush_, &Someip_transport::flush_offers, service, instance);
 }
 
 void Someip_transport::flush_offers() {
-    std::vector<std::pair<std::string, std::string>> offers;
-    {
-        std::lock_guard<std::mutex> lock(pending_mutex_);
-        offers.swap(offers_to_flush_);
-    }
+    const std::vector<Named_instance> offers = take(offers_to_flush_);
     std::lock_guard<std::mutex> lock(sd_mutex_);
     std::vector<Offered_service> services;
     for (const auto& [service, instance] : offers) {

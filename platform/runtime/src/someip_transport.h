@@ -82,7 +82,12 @@ class Someip_transport {
         std::uint64_t sessions_exhausted = 0;
     };
 
+    using Named_instance = std::pair<std::string, std::string>;  // service, instance
+
     const Interface_numbers* by_name(const std::string& name) const;
+    void queue(std::vector<Named_instance>& list, void (Someip_transport::*flush)(),
+               const std::string& service, const std::string& instance);
+    std::vector<Named_instance> take(std::vector<Named_instance>& list);
     const Interface_numbers* by_service_id(std::uint16_t service_id) const;
 
     // Discovery thread.
@@ -115,10 +120,10 @@ class Someip_transport {
     someip::Sd_client client_;
     someip::Sd_writer writer_;
     std::map<std::uint16_t, std::set<std::string>> searched_;  // service id to specifiers
-    // Searches and offers (service, instance) queued for the discovery thread.
+    // Searches and offers queued for the discovery thread.
     std::mutex pending_mutex_;
-    std::vector<std::pair<std::string, std::string>> searches_to_flush_;
-    std::vector<std::pair<std::string, std::string>> offers_to_flush_;
+    std::vector<Named_instance> searches_to_flush_;
+    std::vector<Named_instance> offers_to_flush_;
     bool stopped_ = false;
     std::uint64_t sd_messages_ = 0;
     std::uint64_t sd_malformed_ = 0;
