@@ -26,11 +26,6 @@ using platform::runtime::Someip_report;
 using platform::runtime::Someip_settings;
 using Address = std::array<std::uint8_t, 4>;
 
-std::string dotted(const Address& address) {
-    return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." +
-           std::to_string(address[2]) + "." + std::to_string(address[3]);
-}
-
 std::string joined(const std::vector<std::string>& items, std::size_t most = SIZE_MAX) {
     std::string text;
     for (std::size_t i = 0; i < items.size() && i < most; ++i) {
@@ -71,9 +66,9 @@ std::string short_name(const std::string& name) {
 std::string sd_target(const Someip_settings& settings) {
     std::vector<std::string> peers;
     for (const Address& peer : settings.sd_peers) {
-        peers.push_back(dotted(peer));
+        peers.push_back(someip::ipv4_text(peer));
     }
-    return peers.empty() ? "group " + dotted(settings.deployment.sd.multicast)
+    return peers.empty() ? "group " + someip::ipv4_text(settings.deployment.sd.multicast)
                          : "peers " + joined(peers);
 }
 
@@ -312,14 +307,14 @@ int offer_vehicle(const Options& options, Vehicle_profile profile, const std::st
     std::optional<Vehicle> vehicle;
     vehicle.emplace(std::move(profile), instance, outputs.trace.get());
     const someip::Instance_deployment deployed = settings.deployment.instance(instance);
-    const std::string where = dotted(settings.address) + ":" +
+    const std::string where = someip::ipv4_text(settings.address) + ":" +
                               std::to_string(settings.serve_port.value_or(deployed.udp_port));
     outputs.out.write_line("dmsim: SOME/IP vehicle offering " +
                            std::to_string(vehicle->offered_count()) + " services on " + where);
     if (chatty) {
         std::fprintf(stderr, "dmsim: instance \"%s\" (instance id %04x) on %s; SD on %s:%u to %s\n",
                      instance.c_str(), static_cast<unsigned>(deployed.instance_id), where.c_str(),
-                     dotted(settings.address).c_str(),
+                     someip::ipv4_text(settings.address).c_str(),
                      static_cast<unsigned>(settings.deployment.sd.port),
                      sd_target(settings).c_str());
     }

@@ -18,11 +18,6 @@ using zun::com::runtime::Method_call;
 // Addresses of offering hosts remembered for the report.
 constexpr std::size_t max_offer_senders = 16;
 
-std::string address_text(const std::array<std::uint8_t, 4>& address) {
-    return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." +
-           std::to_string(address[2]) + "." + std::to_string(address[3]);
-}
-
 Udp_settings udp_settings(const Someip_settings& settings) {
     Udp_settings out;
     out.address = settings.address;
@@ -236,7 +231,7 @@ void Someip_transport::on_sd(const Datagram& datagram) {
         std::any_of(message.entries.begin(), message.entries.end(),
                     [](const Sd_entry& e) { return e.type != entry_type::find_service; });
     if (offers && offer_senders_.size() < max_offer_senders) {
-        offer_senders_.insert(address_text(datagram.sender.address));
+        offer_senders_.insert(ipv4_text(datagram.sender.address));
     }
     send_sd(server_.on_message(datagram.sender, message));
     std::set<std::uint16_t> changed;

@@ -71,7 +71,6 @@ class Udp_network {
     // Stops the thread and closes the sockets; later sends fail. Idempotent.
     void stop();
 
-    const Udp_settings& settings() const { return settings_; }
     // Datagrams dropped because the runtime threads had too many waiting.
     std::uint64_t overflow() const { return overflow_.load(std::memory_order_relaxed); }
     // Datagrams that could not be sent.

@@ -335,4 +335,10 @@ std::optional<std::array<std::uint8_t, 4>> parse_ipv4_address(const std::string&
     return address.to_bytes();
 }
 
+std::string ipv4_text(const std::array<std::uint8_t, 4>& address) {
+    return asio::ip::address_v4(
+               asio::ip::address_v4::bytes_type{address[0], address[1], address[2], address[3]})
+        .to_string();
+}
+
 }  // namespace platform::runtime::someip

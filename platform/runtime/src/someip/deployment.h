@@ -90,7 +90,8 @@ Deployment_result default_deployment(const std::vector<Known_interface>& known);
 // The service id that an interface's d_xxxx or r_xxxx namespace gives, if it has one.
 std::optional<std::uint16_t> service_id_from_name(const std::string& interface_name);
 
-// A dotted-quad IPv4 address.
+// A dotted-quad IPv4 address, and back.
 std::optional<std::array<std::uint8_t, 4>> parse_ipv4_address(const std::string& text);
+std::string ipv4_text(const std::array<std::uint8_t, 4>& address);
 
 }  // namespace platform::runtime::someip
